@@ -1,0 +1,212 @@
+#include "Fenetre.h"
+#include "ui_Fenetre.h"
+
+#include "Courbe.h"
+#include "Graphique.h"
+#include "Tampon.h"
+#include "acquisition.h"
+#include "calculPeriode.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <qwt_plot_grid.h>
+
+namespace {
+
+const QString kCO2 = QStringLiteral("CO2");
+const QString kO2 = QStringLiteral("O2");
+const QString kFlux = QStringLiteral("Flux");
+
+// Dotted minor lines and dashed, one pixel wider major lines, in a translucent
+// grey that stays behind the curves.
+void attacherGrille(QwtPlot* plot)
+{
+    auto* grille = new QwtPlotGrid;
+    grille->enableXMin(true);
+    grille->enableYMin(true);
+    QPen crayon(QColor(128, 128, 128, 200), 0, Qt::DotLine);
+    grille->setMinorPen(crayon);
+    crayon.setStyle(Qt::DashLine);
+    crayon.setWidth(crayon.width() + 1);
+    grille->setMajorPen(crayon);
+    grille->attach(plot);
+}
+
+QString composante(int valeur) { return QString::number(valeur); }
+
+} // namespace
+
+Fenetre::Fenetre(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui_Fenetre), acq(nullptr), threadAcq(nullptr),
+      calcPeriode(nullptr), pauseActive(false), periode(0.0), tamponCO2(nullptr),
+      tamponO2(nullptr), tamponFlux(nullptr)
+{
+    ui->setupUi(this);
+    ui->menuBar->hide();
+    ui->statusBar->hide();
+    ui->mainToolBar->hide();
+
+    // The instantaneous-data tab and the values panel take the window colour, so
+    // the panel reads as part of the window rather than as an input field.
+    const QColor fond = QApplication::palette().color(QPalette::Current, QPalette::Window);
+    const QString rgb = "rgb(" + composante(fond.red()) + "," + composante(fond.green()) + "," +
+                        composante(fond.blue()) + ");}";
+    qApp->setStyleSheet("*#tab_now{ background-color: " + rgb);
+    qApp->setStyleSheet(qApp->styleSheet() + " *#valeursTexte{ background-color: " + rgb);
+
+    couleurs = {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta, Qt::darkYellow, Qt::darkGreen,
+                Qt::darkRed,  Qt::black,    Qt::blue,        Qt::magenta,    Qt::green};
+    snapshot = QPixmap();
+    periode = 0.0;
+    graphiques.clear();
+    pauseActive = false;
+
+    creerGraphiques();
+    connecterCommandes();
+}
+
+void Fenetre::creerGraphiques()
+{
+    struct Canal
+    {
+        QString nom;
+        Tampon** tampon;
+        double min;
+        double max;
+    };
+    const Canal canaux[] = {{kCO2, &tamponCO2, -20, 70},
+                            {kO2, &tamponO2, 45, 65},
+                            {kFlux, &tamponFlux, -15, 15}};
+
+    for (const Canal& canal : canaux) {
+        *canal.tampon = new Tampon(0.01, 10);
+        QList<Courbe*> courbes{new Courbe(canal.nom, *canal.tampon, couleurs)};
+        auto* plot = new Graphique(courbes);
+        const bool flux = canal.nom == kFlux;
+        if (!flux)
+            attacherGrille(plot);
+        graphiques.insert(canal.nom, plot);
+        ui->graphiqueContainer->layout()->addWidget(plot);
+        if (flux)
+            plot->enableAxis(QwtPlot::xBottom);
+        plot->setAxisScale(QwtPlot::yLeft, canal.min, canal.max, 0);
+        plot->setAxisScale(QwtPlot::xBottom, 0, 10, 0);
+        if (flux)
+            attacherGrille(plot);
+        connect(ui->btnPause, &QPushButton::toggled, plot, &Graphique::setPause);
+    }
+}
+
+void Fenetre::connecterCommandes()
+{
+    calcPeriode = new calculPeriode(this);
+    calcPeriode->setFe(100.0);
+    auto* minuterie = new QTimer(this);
+    connect(minuterie, SIGNAL(timeout()), calcPeriode, SLOT(start()));
+    minuterie->start(1000);
+
+    threadAcq = new QThread;
+    acq = new acquisition;
+    acq->setTampons(tamponCO2, tamponO2, tamponFlux, calcPeriode);
+    acq->moveToThread(threadAcq);
+    // The worker is destroyed on its own thread, as the thread ends.
+    connect(threadAcq, &QThread::finished, acq, &QObject::deleteLater);
+    threadAcq->start(QThread::TimeCriticalPriority);
+
+    connect(ui->btnPause, &QPushButton::toggled, this, &Fenetre::setPauseActive);
+    connect(ui->btnPause, &QPushButton::toggled, this, &Fenetre::takeSnapshot);
+    connect(ui->btnExporter, &QPushButton::clicked, this, &Fenetre::exportation);
+    connect(ui->frequence, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            &Fenetre::setFrequence);
+    connect(ui->decalageCO2, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            &Fenetre::setDecalage);
+    connect(ui->decalageO2, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            &Fenetre::setDecalage);
+    connect(ui->tendance, &QCheckBox::stateChanged, this, &Fenetre::setTendance);
+    connect(ui->nbTendance, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &Fenetre::setTendance);
+    for (QSpinBox* echelle : {ui->CO2Min, ui->CO2Max, ui->O2Min, ui->O2Max, ui->fluxMin,
+                              ui->fluxMax, ui->nbSecondes})
+        connect(echelle, QOverload<int>::of(&QSpinBox::valueChanged), this, &Fenetre::setEchelles);
+    connect(ui->radioTemporel, &QRadioButton::toggled, this, &Fenetre::setEchelles);
+    connect(ui->radioCycles, &QRadioButton::toggled, this, &Fenetre::modeCycles);
+    connect(calcPeriode, &calculPeriode::newPeriode, this, &Fenetre::setPeriode);
+    // The selector announces its choice by signature: the worker takes the text.
+    connect(ui->source, SIGNAL(currentIndexChanged(QString)), acq, SLOT(setSource(QString)));
+    connect(ui->source, SIGNAL(editTextChanged(QString)), acq, SLOT(setSource(QString)));
+    connect(ui->btnCapturer, &QPushButton::toggled, this, &Fenetre::capture);
+    connect(ui->btnCapturer, &QPushButton::toggled, acq, &acquisition::setCapture);
+    // The worker's thread waits until the window has handled a message or a list.
+    connect(acq, &acquisition::newMessage, this, &Fenetre::showMessage,
+            Qt::BlockingQueuedConnection);
+    connect(acq, &acquisition::newDeviceList, this, &Fenetre::getPortsSeriesList,
+            Qt::BlockingQueuedConnection);
+    connect(ui->btnRejouer, &QPushButton::toggled, this, &Fenetre::rejouer);
+
+    getPortsSeriesList(QStringList());
+    QTimer::singleShot(500, this, &Fenetre::remplirEcran);
+    QTimer::singleShot(500, this, &Fenetre::setFrequence);
+    QTimer::singleShot(100, acq, &acquisition::askForDeviceList);
+}
+
+Fenetre::~Fenetre()
+{
+    arreterAcquisition();
+    for (Graphique* plot : qAsConst(graphiques))
+        delete plot;
+    delete ui;
+    if (QFile::exists(QStringLiteral(".svgtmp")))
+        QFile::remove(QStringLiteral(".svgtmp"));
+}
+
+void Fenetre::arreterAcquisition()
+{
+    if (!threadAcq)
+        return;
+    // The worker writes into the buffers and the estimator that this window owns:
+    // stop it on its own thread (closing a running capture file), then let the
+    // thread end, which also destroys the worker there.
+    QMetaObject::invokeMethod(acq, "arreter", Qt::BlockingQueuedConnection);
+    threadAcq->quit();
+    threadAcq->wait();
+    delete threadAcq;
+    threadAcq = nullptr;
+    acq = nullptr;
+    calcPeriode->wait();
+}
+
+void Fenetre::closeEvent(QCloseEvent* event)
+{
+    arreterAcquisition();
+    QMainWindow::closeEvent(event);
+}
+
+void Fenetre::timerEvent(QTimerEvent* event) { QMainWindow::timerEvent(event); }
+
+Graphique* Fenetre::graphique(const QString& canal) const { return graphiques.value(canal); }
+
+void Fenetre::remplirEcran()
+{
+    QScreen* ecran = QGuiApplication::primaryScreen();
+    if (!ecran)
+        return;
+    QRect zone = ecran->availableGeometry();
+    const QRect cadre = frameGeometry();
+    const QRect client = geometry();
+    const int bord = (cadre.width() - client.width()) / 2;
+
+    // The frame spans the available area from the screen's top left corner; the
+    // client geometry is what the window returns to when it is restored.
+    zone.setBottom(zone.bottom() - bord);
+    zone.setTop(client.top() - cadre.top());
+    zone.setRight(zone.right() - bord);
+    zone.setLeft(client.left() - cadre.left());
+    setGeometry(zone);
+    setWindowState(Qt::WindowMaximized);
+}

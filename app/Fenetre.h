@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+
+class Graphique;
+class QThread;
+class Tampon;
+class acquisition;
+class calculPeriode;
+class Ui_Fenetre;
+
+// The station's main window: the form, the three channel plots, the period
+// estimator and the acquisition worker on its own thread, and the slots that turn
+// the operator's controls into calls on them. The slots are grouped by concern in
+// Fenetre.cpp (assembly and wiring), FenetreAffichage.cpp (display settings and the
+// values panel), FenetreExport.cpp (snapshot and export) and FenetreAcquisition.cpp
+// (source, capture, replay and operator messages).
+class Fenetre : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Fenetre(QWidget* parent = nullptr);
+    ~Fenetre() override;
+
+    // Ends the acquisition before the buffers it writes into are released: a
+    // running capture is written and closed, the worker's thread is joined and a
+    // running estimation is waited for. Called on close and by the destructor;
+    // calling it again does nothing.
+    void arreterAcquisition();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void remplirEcran();
+    void takeSnapshot();
+    void setPauseActive(bool pauseActive);
+    void setTendance();
+    void setEchelles();
+    void setDecalage();
+    void setFrequence();
+    void setPeriode(double periode);
+    void modeCycles();
+    void exportation();
+    void rejouer(bool start);
+    void showMessage(int type, QString message, int code);
+    void getPortsSeriesList(QStringList ports);
+    void capture(bool start);
+
+private:
+    void creerGraphiques();
+    void connecterCommandes();
+    Graphique* graphique(const QString& canal) const;
+
+    Ui_Fenetre* ui;
+    acquisition* acq;
+    QThread* threadAcq;
+    calculPeriode* calcPeriode;
+    bool pauseActive;
+    double periode;
+    QPixmap snapshot;
+    QHash<QString, Graphique*> graphiques;
+    Tampon* tamponCO2;
+    Tampon* tamponO2;
+    Tampon* tamponFlux;
+    QList<Qt::GlobalColor> couleurs;
+};

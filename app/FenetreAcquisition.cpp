@@ -1,0 +1,102 @@
+// The operator's acquisition controls: the source selector, the capture and
+// replay buttons, and the worker's messages shown as message boxes.
+#include "Fenetre.h"
+#include "ui_Fenetre.h"
+
+#include "Graphique.h"
+#include "acquisition.h"
+#include "calculPeriode.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QThread>
+
+void Fenetre::getPortsSeriesList(QStringList ports)
+{
+    const QString precedent = ui->source->currentText();
+    ui->source->clear();
+    for (const QString& port : qAsConst(ports))
+        ui->source->addItem(port);
+
+    // Walking the entries announces each one to the worker; the last one announced
+    // is the retained entry, the previous choice when it is still listed.
+    int retenu = ui->source->currentIndex();
+    for (int i = 0; i < ui->source->count(); ++i) {
+        ui->source->setCurrentIndex(i);
+        if (ui->source->itemText(i) == precedent) {
+            retenu = i;
+            break;
+        }
+    }
+    ui->source->setCurrentIndex(retenu);
+}
+
+void Fenetre::capture(bool start)
+{
+    qDebug() << " ";
+    qDebug() << "Fenetre: " << QThread::currentThreadId();
+    if (start)
+        setDecalage();
+    else
+        calcPeriode->resetData();
+    for (Graphique* plot : qAsConst(graphiques)) {
+        if (start)
+            plot->flushCourbesData();
+        plot->capture(start);
+    }
+}
+
+void Fenetre::rejouer(bool start)
+{
+    if (!start) {
+        if (acq) {
+            acq->setCapture(false);
+            acq->setSource(ui->source->currentText());
+        }
+        calcPeriode->resetData();
+        return;
+    }
+
+    const QString filtres = tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
+    const QString fichier =
+        QFileDialog::getOpenFileName(this, tr("Ouvrir une capture"), QString(), filtres);
+    if (fichier.isEmpty()) {
+        ui->btnRejouer->setChecked(false);
+        ui->btnCapturer->setChecked(false);
+        return;
+    }
+
+    setDecalage();
+    for (Graphique* plot : qAsConst(graphiques)) {
+        plot->flushCourbesData();
+        plot->capture(true);
+    }
+    if (acq) {
+        acq->setSource(fichier);
+        acq->setCapture(true);
+    }
+}
+
+void Fenetre::showMessage(int type, QString message, int code)
+{
+    switch (type) {
+    case 0:
+        QMessageBox::information(this, tr("Information"), message, QMessageBox::Ok,
+                                 QMessageBox::Ok);
+        break;
+    case 1:
+        QMessageBox::warning(this, tr("Avertissement"), message, QMessageBox::Ok,
+                             QMessageBox::Ok);
+        break;
+    case 2:
+        QMessageBox::critical(this, tr("Erreur"), message, QMessageBox::Ok, QMessageBox::Ok);
+        break;
+    default:
+        break;
+    }
+    if (code == 1) {
+        ui->btnCapturer->setChecked(false);
+        ui->btnRejouer->setChecked(false);
+    }
+}

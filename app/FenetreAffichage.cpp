@@ -1,0 +1,93 @@
+// Display settings and the values panel: these slots turn the operator's display
+// controls into calls on the plots, the buffers, the worker and the estimator.
+#include "Fenetre.h"
+#include "ui_Fenetre.h"
+
+#include "Graphique.h"
+#include "Tampon.h"
+#include "acquisition.h"
+#include "calculPeriode.h"
+
+#include <cmath>
+
+namespace {
+
+const char* const kCanaux[] = {"CO2", "O2", "Flux"};
+
+} // namespace
+
+void Fenetre::setPauseActive(bool pause) { pauseActive = pause; }
+
+void Fenetre::setFrequence()
+{
+    const double fe = ui->frequence->value();
+    calcPeriode->setFe(fe);
+    if (acq)
+        acq->setFrequence(fe);
+    for (Tampon* tampon : {tamponCO2, tamponO2, tamponFlux})
+        tampon->setPeriodeEchantillonnage(1.0 / fe);
+}
+
+void Fenetre::setTendance()
+{
+    const int nbCourbes = ui->tendance->isChecked() ? ui->nbTendance->value() : 1;
+    for (Graphique* plot : qAsConst(graphiques))
+        plot->setTendance(nbCourbes);
+}
+
+void Fenetre::setEchelles()
+{
+    graphique("CO2")->setAxisScale(QwtPlot::yLeft, ui->CO2Min->value(), ui->CO2Max->value(), 0);
+    graphique("O2")->setAxisScale(QwtPlot::yLeft, ui->O2Min->value(), ui->O2Max->value(), 0);
+    graphique("Flux")->setAxisScale(QwtPlot::yLeft, ui->fluxMin->value(), ui->fluxMax->value(), 0);
+    if (!ui->radioTemporel->isChecked())
+        return;
+    for (const char* canal : kCanaux)
+        graphique(canal)->setAxisScale(QwtPlot::xBottom, 0, ui->nbSecondes->value(), 0);
+}
+
+void Fenetre::setDecalage()
+{
+    // The three curves line up on the slowest gas signal: the flow is held back by
+    // the larger offset, each gas by what it lacks to reach it, and each channel
+    // discards its own offset's worth of lead-in.
+    const double dCO2 = ui->decalageCO2->value();
+    const double dO2 = ui->decalageO2->value();
+    if (dCO2 > dO2) {
+        graphique("O2")->setDecalage(dCO2 - dO2, dO2);
+        graphique("CO2")->setDecalage(0, dCO2);
+        graphique("Flux")->setDecalage(dCO2, 0);
+    } else {
+        graphique("CO2")->setDecalage(dO2 - dCO2, dCO2);
+        graphique("O2")->setDecalage(0, dO2);
+        graphique("Flux")->setDecalage(dO2, 0);
+    }
+    for (Graphique* plot : qAsConst(graphiques))
+        plot->flushCourbesData();
+}
+
+void Fenetre::modeCycles()
+{
+    ui->radioCycles->setEnabled(true);
+    if (!ui->radioCycles->isChecked())
+        return;
+    if (periode == 0.0)
+        return;
+    for (const char* canal : kCanaux)
+        graphique(canal)->setAxisScale(QwtPlot::xBottom, 0,
+                                       (periode + 0.25) * ui->nbCycles->value(), 0);
+}
+
+void Fenetre::setPeriode(double nouvellePeriode)
+{
+    periode = nouvellePeriode;
+    if (pauseActive)
+        return;
+    const QString ligne = tr("%1 seconde(s)", nullptr, static_cast<int>(std::ceil(periode)))
+                              .arg(periode, 0, 'g');
+    ui->valeursTexte->setText("<center><b><span style=\"font-size:14px;\" >" +
+                              tr("Période respiratoire") +
+                              "</span><br/><span style=\"font-size:12px;\" >" + ligne +
+                              "</span></b></center>");
+    modeCycles();
+}
