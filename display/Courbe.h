@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <qwt_plot_curve.h>
+
+class Tampon;
+
+// The curve of one channel. Its data series is the channel's buffer, which the
+// curve owns (the base class deletes it), and it carries the palette through
+// which the plot steps from one sweep to the next.
+class Courbe : public QwtPlotCurve
+{
+public:
+    Courbe(const QString& titre, Tampon* tampon, QList<Qt::GlobalColor> couleurs);
+    ~Courbe() override;
+
+    void setCouleur(int index);
+    void viderDonnees();
+    void setPause(bool pauseActive);
+
+private:
+    Tampon* tampon;
+    QList<Qt::GlobalColor> couleurs;
+};

@@ -1,0 +1,208 @@
+#include "Graphique.h"
+
+#include "Courbe.h"
+#include "Tampon.h"
+
+#include <QDebug>
+#include <QPen>
+#include <QTimerEvent>
+#include <limits>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_directpainter.h>
+#include <qwt_scale_div.h>
+
+namespace {
+
+constexpr int intervalleRafraichissement = 25; // ms
+
+// Three plots stacked in one window must fit a 768-pixel-high screen.
+constexpr int largeurMinimale = 300;
+constexpr int hauteurMinimale = 120;
+
+Tampon* tamponDe(Courbe* courbe)
+{
+    return dynamic_cast<Tampon*>(courbe->data());
+}
+
+// Seconds of the x axis to a whole window length, truncated toward zero and
+// kept inside the int range.
+int dureeEntiere(double secondes)
+{
+    constexpr double limite = std::numeric_limits<int>::max();
+    if (!(secondes > -limite)) {
+        return secondes < 0 ? -std::numeric_limits<int>::max() : 0;
+    }
+    return secondes >= limite ? std::numeric_limits<int>::max() : static_cast<int>(secondes);
+}
+
+} // namespace
+
+Graphique::Graphique(QList<Courbe*> liste, QWidget* parent)
+    : QwtPlot(parent), directPainter(new QwtPlotDirectPainter())
+{
+    setAutoReplot(false);
+    setCanvasBackground(QBrush(Qt::white));
+    // Qwt 6.1 hands the canvas out as a plain QWidget.
+    if (auto* toile = qobject_cast<QwtPlotCanvas*>(canvas())) {
+        // Painted immediately and without a backing store, so that the direct
+        // painter's segments land on screen at once and stay there.
+        toile->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
+        toile->setPaintAttribute(QwtPlotCanvas::ImmediatePaint, true);
+        toile->setFocusIndicator(QwtPlotCanvas::CanvasFocusIndicator);
+    }
+    enableAxis(QwtPlot::yLeft, true);
+    enableAxis(QwtPlot::xBottom, false);
+    setMinimumSize(largeurMinimale, hauteurMinimale);
+
+    for (Courbe* courbe : liste) {
+        if (!courbe) {
+            qDebug() << "Graphique: null curve ignored";
+            continue;
+        }
+        attacherCourbe(courbe);
+        pointsTraces[courbe->title().text()] = 0;
+    }
+    timerId = startTimer(intervalleRafraichissement);
+}
+
+// Each curve deletes its buffer. Deleting a curve detaches it, so the base
+// plot does not delete it a second time.
+Graphique::~Graphique()
+{
+    for (Courbe* courbe : qAsConst(courbes)) {
+        delete courbe;
+    }
+    courbes.clear();
+    delete directPainter;
+}
+
+void Graphique::attacherCourbe(Courbe* courbe)
+{
+    QPen stylo = courbe->pen();
+    stylo.setWidth(largeurTrait);
+    stylo.setCapStyle(Qt::RoundCap);
+    stylo.setJoinStyle(Qt::RoundJoin);
+    courbe->setPen(stylo);
+    courbe->setZ(100 + courbes.size());
+    courbe->attach(this);
+    courbes.insert(courbe->title().text(), courbe);
+}
+
+void Graphique::setAxisScale(int axisId, double min, double max, double step)
+{
+    QwtPlot::setAxisScale(axisId, min, max, step);
+    if (axisId == QwtPlot::xBottom) {
+        for (Courbe* courbe : qAsConst(courbes)) {
+            if (!courbe) {
+                break;
+            }
+            if (Tampon* tampon = tamponDe(courbe)) {
+                tampon->setDuree(dureeEntiere(max));
+            }
+        }
+    }
+    if (demarre) {
+        replot();
+    }
+}
+
+void Graphique::setPause(bool pauseActive)
+{
+    for (Courbe* courbe : qAsConst(courbes)) {
+        if (!courbe) {
+            break;
+        }
+        courbe->setPause(pauseActive);
+    }
+    if (timerId == 0 && !pauseActive) {
+        timerId = startTimer(intervalleRafraichissement);
+        horloge.start();
+        replot();
+    } else if (timerId != 0 && pauseActive) {
+        killTimer(timerId);
+        timerId = 0;
+    }
+}
+
+void Graphique::setDecalage(double retard, double masque)
+{
+    for (Courbe* courbe : qAsConst(courbes)) {
+        if (!courbe) {
+            break;
+        }
+        if (Tampon* tampon = tamponDe(courbe)) {
+            tampon->setDecalage(retard, masque);
+        }
+    }
+    flushCourbesData();
+}
+
+void Graphique::setTendance(int nombre)
+{
+    nbCourbes = nombre > 0 ? nombre : 1;
+}
+
+void Graphique::flushCourbesData()
+{
+    for (Courbe* courbe : qAsConst(courbes)) {
+        if (courbe) {
+            courbe->viderDonnees();
+        }
+    }
+}
+
+void Graphique::capture(bool active)
+{
+    if (active) {
+        horloge.start();
+    }
+}
+
+void Graphique::timerEvent(QTimerEvent* event)
+{
+    if (timerId != 0 && event->timerId() == timerId) {
+        rafraichir();
+    }
+    QwtPlot::timerEvent(event);
+}
+
+void Graphique::resizeEvent(QResizeEvent* event)
+{
+    QwtPlot::resizeEvent(event);
+    directPainter->reset();
+}
+
+// One refresh tick: end the sweep when the clock has run across the x axis,
+// then paint what each curve gained since the previous tick.
+void Graphique::rafraichir()
+{
+    demarre = true;
+    if (horloge.isValid() && horloge.elapsed() / 1000.0 >= axisScaleDiv(QwtPlot::xBottom).range()) {
+        horloge.start();
+        flushCourbesData();
+    }
+    for (auto it = courbes.constBegin(); it != courbes.constEnd(); ++it) {
+        Courbe* courbe = it.value();
+        if (!courbe) {
+            break;
+        }
+        const int n = static_cast<int>(courbe->dataSize());
+        int& traces = pointsTraces[it.key()];
+        // A count below what was painted means the buffer was cleared: a new
+        // trace begins in the next trend colour.
+        if (n < traces) {
+            traces = 0;
+            indexCouleur = (indexCouleur + 1) % nbCourbes;
+            courbe->setCouleur(indexCouleur);
+            if (indexCouleur == 0) {
+                replot();
+            }
+        }
+        if (traces < n) {
+            // Starting one point back joins the segment to the painted trace;
+            // the painter clamps -1 to the first point.
+            directPainter->drawSeries(courbe, traces - 1, n - 1);
+            traces = n;
+        }
+    }
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <qwt_plot.h>
+
+class Courbe;
+class QwtPlotDirectPainter;
+
+// Live plot of one channel, drawn like a sweeping oscilloscope: every 25 ms the
+// points that arrived since the previous tick are painted straight onto the
+// canvas; a full replot happens only when the trend colours wrap, on resume
+// and when a scale changes after the first tick.
+class Graphique : public QwtPlot
+{
+    Q_OBJECT
+
+public:
+    explicit Graphique(QList<Courbe*> courbes, QWidget* parent = nullptr);
+    ~Graphique() override;
+
+    // Hides QwtPlot::setAxisScale (not virtual) so that the buffers' windows
+    // follow the x axis; call it through a Graphique.
+    void setAxisScale(int axisId, double min, double max, double step = 0);
+
+public Q_SLOTS:
+    void setPause(bool pauseActive);
+    void setDecalage(double retard, double masque);
+    void setTendance(int nbCourbes);
+    void flushCourbesData();
+    void capture(bool active = true);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+    QHash<QString, Courbe*> courbes;
+    QHash<QString, int> pointsTraces;
+    QwtPlotDirectPainter* directPainter;
+    // Sweep clock; invalid (never started) reads as no elapsed time.
+    QElapsedTimer horloge;
+    int largeurTrait = 2;
+    int timerId = 0;
+    int indexCouleur = 0;
+    int nbCourbes = 1;
+    bool demarre = false;
+
+private:
+    void attacherCourbe(Courbe* courbe);
+    void rafraichir();
+};

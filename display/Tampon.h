@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QPointF>
+#include <QQueue>
+#include <QReadWriteLock>
+#include <QRectF>
+#include <QVector>
+#include <qwt_series_data.h>
+
+// Samples of one measured channel, laid out as the points a curve draws: x is
+// the time in seconds since the last clearing, y the measured value.
+//
+// The acquisition thread appends with ajouterValeur(); the GUI thread reads
+// size()/sample()/boundingRect() while painting and changes the settings.
+// Every operation holds `verrou` for its own duration only and never calls
+// another locking operation while holding it.
+class Tampon : public QwtSeriesData<QPointF>
+{
+public:
+    Tampon(double periode, double duree);
+    ~Tampon() override;
+
+    size_t size() const override;
+    QPointF sample(size_t i) const override;
+    QRectF boundingRect() const override;
+
+    void ajouterValeur(double valeur);
+    void viderDonnees();
+    void setPause(bool pauseActive);
+    void setDuree(int duree);
+    void setPeriodeEchantillonnage(double periode);
+    void setDecalage(double retard, double masque);
+
+private:
+    void appliquerDuree(int duree);
+
+    QVector<QPointF> points;
+    QQueue<double> fileRetard;
+    double duree;
+    double periode;
+    int retard = 0;
+    int masque = 0;
+    int capacite = 1;
+    double largeur = 0;
+    double temps = 0;
+    bool pauseActive = false;
+    double yMin = 0;
+    double yMax = 0;
+    mutable QReadWriteLock verrou;
+};
