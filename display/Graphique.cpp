@@ -91,6 +91,9 @@ void Graphique::attacherCourbe(Courbe* courbe)
 void Graphique::setAxisScale(int axisId, double min, double max, double step)
 {
     QwtPlot::setAxisScale(axisId, min, max, step);
+    // The base plot applies a scale only at its next replot; the refresh tick
+    // reads the x width before any replot, so apply it now.
+    updateAxes();
     if (axisId == QwtPlot::xBottom) {
         for (Courbe* courbe : qAsConst(courbes)) {
             if (!courbe) {

@@ -1,0 +1,343 @@
+#include "Graphique.h"
+#include "Courbe.h"
+#include "Tampon.h"
+
+#include <QScreen>
+#include <QThread>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+const QList<Qt::GlobalColor> palette = {
+    Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta, Qt::darkYellow, Qt::darkGreen,
+    Qt::darkRed,  Qt::black,    Qt::blue,        Qt::magenta,    Qt::green};
+
+// Counts replots, drives refresh ticks by hand and shows the sweep state.
+class GraphiqueSonde : public Graphique
+{
+public:
+    using Graphique::Graphique;
+
+    int replots = 0;
+    void replot() override
+    {
+        ++replots;
+        Graphique::replot();
+    }
+    void tick()
+    {
+        QTimerEvent evenement(timerId);
+        timerEvent(&evenement);
+    }
+    bool timerActif() const { return timerId != 0; }
+    const QElapsedTimer& horlogeBalayage() const { return horloge; }
+    int traces(const QString& titre) const { return pointsTraces.value(titre); }
+    int couleur() const { return indexCouleur; }
+};
+
+class TamponTemoin : public Tampon
+{
+public:
+    explicit TamponTemoin(bool* drapeau) : Tampon(0.01, 10), detruit(drapeau) {}
+    ~TamponTemoin() override { *detruit = true; }
+
+private:
+    bool* detruit;
+};
+
+void remplir(Tampon* tampon, int nombre, double niveau)
+{
+    for (int i = 0; i < nombre; ++i) {
+        tampon->ajouterValeur(niveau + 8 * std::sin(i / 15.0));
+    }
+}
+
+// Pixels of the canvas as they are on the X screen, direct painting included
+// (QWidget::grab would redraw the plot from scratch instead).
+QImage ecran(QWidget* widget)
+{
+    QCoreApplication::processEvents();
+    const QPoint origine = widget->mapTo(widget->window(), QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(widget->window()->winId(), origine.x(), origine.y(), widget->width(),
+                     widget->height())
+        .toImage();
+}
+
+int pixelsDeCouleur(const QImage& image, QColor couleur)
+{
+    int nombre = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (std::abs(pixel.red() - couleur.red()) + std::abs(pixel.green() - couleur.green()) +
+                    std::abs(pixel.blue() - couleur.blue()) <
+                40) {
+                ++nombre;
+            }
+        }
+    }
+    return nombre;
+}
+
+void enregistrer(const QImage& image, const QString& nom)
+{
+    const QString dossier = qEnvironmentVariable("DISPLAY_GRAB_DIR");
+    if (!dossier.isEmpty()) {
+        image.save(dossier + "/" + nom);
+    }
+}
+
+} // namespace
+
+class GraphiqueTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tendanceChangeDeCouleurEtEfface_data();
+    void tendanceChangeDeCouleurEtEfface();
+    void tendanceSuperposeLesBalayagesAlEcran();
+    void remplissageAuDelaDuTraceNeCommencePasDeTrace();
+    void pauseArreteEtRepriseRedessine();
+    void echelleDuTempsDimensionneLesTampons_data();
+    void echelleDuTempsDimensionneLesTampons();
+    void echelleRedessineSeulementApresLePremierTop();
+    void horlogeNonDemarreeNeTerminePasDeBalayage();
+    void decalageAtteintChaqueTamponEtLesVide();
+    void destructionDetruitCourbesEtTampons();
+};
+
+void GraphiqueTest::tendanceChangeDeCouleurEtEfface_data()
+{
+    QTest::addColumn<int>("tendance");
+    QTest::addColumn<QList<int>>("couleurs"); // palette entry of traces 2, 3, 4, 5
+    QTest::addColumn<QList<int>>("replots");  // cumulated replots after each of them
+    QTest::newRow("trend of 1") << 1 << QList<int>{0, 0, 0, 0} << QList<int>{1, 2, 3, 4};
+    QTest::newRow("trend of 3") << 3 << QList<int>{1, 2, 0, 1} << QList<int>{0, 0, 1, 1};
+    QTest::newRow("zero counts as 1") << 0 << QList<int>{0, 0, 0, 0} << QList<int>{1, 2, 3, 4};
+    QTest::newRow("negative counts as 1") << -2 << QList<int>{0, 0, 0, 0} << QList<int>{1, 2, 3, 4};
+}
+
+void GraphiqueTest::tendanceChangeDeCouleurEtEfface()
+{
+    QFETCH(int, tendance);
+    QFETCH(QList<int>, couleurs);
+    QFETCH(QList<int>, replots);
+    auto* tampon = new Tampon(0.01, 10);
+    auto* courbe = new Courbe("CO2", tampon, palette);
+    GraphiqueSonde plot({courbe});
+    plot.setTendance(tendance);
+    remplir(tampon, 40, 0);
+    plot.tick();
+    QCOMPARE(courbe->pen().color(), QColor(palette[0]));
+    QCOMPARE(plot.traces("CO2"), 40);
+    for (int trace = 0; trace < couleurs.size(); ++trace) {
+        plot.flushCourbesData();
+        remplir(tampon, 10, 0);
+        plot.tick();
+        QCOMPARE(courbe->pen().color(), QColor(palette[couleurs[trace]]));
+        QCOMPARE(plot.replots, replots[trace]);
+        QCOMPARE(plot.traces("CO2"), 10);
+        remplir(tampon, 30, 0);
+        plot.tick();
+        QCOMPARE(plot.traces("CO2"), 40);
+    }
+}
+
+// Trend of 3 on screen: the second and third sweeps are painted over the first
+// in their own colours; the fourth wipes the canvas and comes back to the first
+// colour.
+void GraphiqueTest::tendanceSuperposeLesBalayagesAlEcran()
+{
+    auto* tampon = new Tampon(0.01, 10);
+    auto* courbe = new Courbe("CO2", tampon, palette);
+    GraphiqueSonde plot({courbe});
+    plot.setAxisScale(QwtPlot::yLeft, 0, 100);
+    plot.setAxisScale(QwtPlot::xBottom, 0, 10);
+    plot.setTendance(3);
+    plot.resize(600, 300);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    QTest::qWait(50);
+
+    const QColor bleu(Qt::darkBlue), cyan(Qt::darkCyan), magenta(Qt::darkMagenta);
+    remplir(tampon, 600, 20);
+    plot.tick();
+    QImage image = ecran(plot.canvas());
+    QVERIFY(pixelsDeCouleur(image, bleu) > 100);
+
+    plot.flushCourbesData();
+    remplir(tampon, 400, 50);
+    plot.tick();
+    plot.flushCourbesData();
+    remplir(tampon, 300, 80);
+    plot.tick();
+    image = ecran(plot.canvas());
+    enregistrer(ecran(&plot), "graphique-tendance.png");
+    QVERIFY(pixelsDeCouleur(image, bleu) > 100);
+    QVERIFY(pixelsDeCouleur(image, cyan) > 100);
+    QVERIFY(pixelsDeCouleur(image, magenta) > 100);
+
+    plot.flushCourbesData();
+    remplir(tampon, 200, 35);
+    plot.tick();
+    image = ecran(plot.canvas());
+    QVERIFY(pixelsDeCouleur(image, bleu) > 50);
+    QCOMPARE(pixelsDeCouleur(image, cyan), 0);
+    QCOMPARE(pixelsDeCouleur(image, magenta), 0);
+}
+
+void GraphiqueTest::remplissageAuDelaDuTraceNeCommencePasDeTrace()
+{
+    auto* tampon = new Tampon(0.01, 10);
+    auto* courbe = new Courbe("O2", tampon, palette);
+    GraphiqueSonde plot({courbe});
+    plot.setTendance(3);
+    remplir(tampon, 10, 0);
+    plot.tick();
+    plot.flushCourbesData();
+    remplir(tampon, 20, 0);
+    plot.tick();
+    QCOMPARE(plot.couleur(), 0);
+    QCOMPARE(courbe->pen().color(), QColor(Qt::darkBlue));
+    QCOMPARE(plot.traces("O2"), 20);
+}
+
+void GraphiqueTest::pauseArreteEtRepriseRedessine()
+{
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("Flux", tampon, palette)});
+    remplir(tampon, 10, 0);
+    plot.tick();
+    QVERIFY(plot.timerActif());
+
+    plot.setPause(false); // running: nothing
+    QCOMPARE(plot.replots, 0);
+    QCOMPARE(tampon->size(), size_t(10));
+
+    plot.setPause(true);
+    plot.setPause(true);
+    QVERIFY(!plot.timerActif());
+    remplir(tampon, 10, 0);
+    QCOMPARE(tampon->size(), size_t(10));
+    plot.tick(); // a stopped timer paints nothing
+    QCOMPARE(plot.traces("Flux"), 10);
+    QCOMPARE(plot.replots, 0);
+    QVERIFY(!plot.horlogeBalayage().isValid());
+
+    plot.setPause(false);
+    QVERIFY(plot.timerActif());
+    QVERIFY(plot.horlogeBalayage().isValid());
+    QCOMPARE(plot.replots, 1);
+    QCOMPARE(tampon->size(), size_t(0));
+    remplir(tampon, 5, 0);
+    QCOMPARE(tampon->size(), size_t(5));
+    QCOMPARE(tampon->sample(0).x(), 0.0);
+
+    plot.setPause(false);
+    QCOMPARE(plot.replots, 1);
+}
+
+void GraphiqueTest::echelleDuTempsDimensionneLesTampons_data()
+{
+    QTest::addColumn<int>("axe");
+    QTest::addColumn<double>("max");
+    QTest::addColumn<double>("largeur");
+    QTest::newRow("x axis 10.9 s gives 10 s") << int(QwtPlot::xBottom) << 10.9 << 10.0;
+    QTest::newRow("x axis 20 s") << int(QwtPlot::xBottom) << 20.0 << 20.0;
+    QTest::newRow("x axis under 1 s gives one point") << int(QwtPlot::xBottom) << 0.5 << 0.01;
+    QTest::newRow("y axis changes no buffer") << int(QwtPlot::yLeft) << 70.0 << 5.0;
+}
+
+void GraphiqueTest::echelleDuTempsDimensionneLesTampons()
+{
+    QFETCH(int, axe);
+    QFETCH(double, max);
+    QFETCH(double, largeur);
+    auto* co2 = new Tampon(0.01, 5);
+    auto* o2 = new Tampon(0.01, 5);
+    Graphique plot({new Courbe("CO2", co2, palette), new Courbe("O2", o2, palette)});
+    plot.setAxisScale(axe, -20, max);
+    QCOMPARE(plot.axisScaleDiv(axe).upperBound(), max);
+    QVERIFY(std::abs(co2->boundingRect().width() - largeur) < 1e-9);
+    QVERIFY(std::abs(o2->boundingRect().width() - largeur) < 1e-9);
+}
+
+void GraphiqueTest::echelleRedessineSeulementApresLePremierTop()
+{
+    GraphiqueSonde plot({new Courbe("CO2", new Tampon(0.01, 10), palette)});
+    plot.setAxisScale(QwtPlot::xBottom, 0, 10);
+    plot.setAxisScale(QwtPlot::yLeft, 0, 5);
+    QCOMPARE(plot.replots, 0);
+    plot.tick();
+    QCOMPARE(plot.replots, 0);
+    plot.setAxisScale(QwtPlot::yLeft, 0, 7);
+    QCOMPARE(plot.replots, 1);
+}
+
+// The clock ends sweeps only once started; before that the buffers' own wrap
+// drives them.
+void GraphiqueTest::horlogeNonDemarreeNeTerminePasDeBalayage()
+{
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
+    plot.setAxisScale(QwtPlot::xBottom, 0, 0.04);
+    plot.setAxisScale(QwtPlot::xBottom, 0, 10);
+    remplir(tampon, 10, 0);
+    QThread::msleep(60);
+    plot.tick();
+    QCOMPARE(tampon->size(), size_t(10));
+    plot.capture(false);
+    QVERIFY(!plot.horlogeBalayage().isValid());
+
+    plot.capture();
+    QVERIFY(plot.horlogeBalayage().isValid());
+    QThread::msleep(60);
+    plot.tick(); // 60 ms of a 10 s axis: the sweep goes on
+    QCOMPARE(tampon->size(), size_t(10));
+    plot.capture(false); // does not restart the clock
+    QVERIFY(plot.horlogeBalayage().elapsed() >= 60);
+
+    // A 0.04 s axis set on the base plot leaves the buffers' 10 s windows.
+    plot.QwtPlot::setAxisScale(QwtPlot::xBottom, 0, 0.04);
+    plot.updateAxes();
+    plot.tick();
+    QCOMPARE(tampon->size(), size_t(0));
+    QVERIFY(plot.horlogeBalayage().elapsed() < 40);
+}
+
+void GraphiqueTest::decalageAtteintChaqueTamponEtLesVide()
+{
+    auto* co2 = new Tampon(0.01, 10);
+    auto* flux = new Tampon(0.01, 10);
+    Graphique plot({new Courbe("CO2", co2, palette), new Courbe("Flux", flux, palette)});
+    remplir(co2, 10, 0);
+    remplir(flux, 10, 0);
+    plot.setDecalage(0.03, 0.02);
+    QCOMPARE(co2->size(), size_t(0));
+    QCOMPARE(flux->size(), size_t(0));
+    for (Tampon* tampon : {co2, flux}) {
+        for (int i = 1; i <= 5; ++i) {
+            tampon->ajouterValeur(i);
+        }
+        QCOMPARE(tampon->size(), size_t(1));
+        QCOMPARE(tampon->sample(0).y(), 3.0);
+    }
+}
+
+void GraphiqueTest::destructionDetruitCourbesEtTampons()
+{
+    bool co2Detruit = false;
+    bool o2Detruit = false;
+    auto* plot = new Graphique({new Courbe("CO2", new TamponTemoin(&co2Detruit), palette),
+                                new Courbe("O2", new TamponTemoin(&o2Detruit), palette)});
+    QCOMPARE(plot->itemList().size(), 2);
+    delete plot;
+    QVERIFY(co2Detruit);
+    QVERIFY(o2Detruit);
+}
+
+QTEST_MAIN(GraphiqueTest)
+#include "GraphiqueTest.moc"
