@@ -109,5 +109,5 @@ void CourbeTest::pauseEtVidageAtteignentLeTampon()
     QCOMPARE(courbe.sample(0), QPointF(0, 4));
 }
 
-QTEST_MAIN(CourbeTest)
+QTEST_GUILESS_MAIN(CourbeTest)
 #include "CourbeTest.moc"
