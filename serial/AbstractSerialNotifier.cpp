@@ -1,0 +1,9 @@
+#include "AbstractSerialNotifier.h"
+
+void AbstractSerialNotifier::setDescriptor(int descriptor)
+{
+    if (descriptor == fd)
+        return;
+    descriptorChanged(descriptor);
+    fd = descriptor;
+}

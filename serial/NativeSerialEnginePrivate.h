@@ -1,0 +1,32 @@
+#pragma once
+
+#include "AbstractSerialEngine.h"
+#include "SerialPortSettings.h"
+
+class AbstractSerialNotifier;
+
+// The Linux engine's state on top of the shared settings: the port's line
+// settings as found at the open and as edited since, the read timeout, and what
+// the last open asked for.
+struct NativeSerialEnginePrivate : AbstractSerialEnginePrivate
+{
+    // Created when a notification is first switched on; a child of the engine.
+    AbstractSerialNotifier* notifier = nullptr;
+    // The working copy every setter edits and submits.
+    SerialPortSettings currentSettings;
+    // The port's settings as found at the open, written back at the close.
+    SerialPortSettings savedSettings;
+    // Milliseconds a read block may wait for its bytes; 0 takes what is there.
+    int readTotalTimeoutConstant = 0;
+    // The access the last open asked for.
+    bool openedForReading = false;
+    bool openedForWriting = false;
+    // The advisory lock that keeps other processes off the port.
+    bool locked = false;
+    // The port went away; cleared by the close.
+    bool hungUp = false;
+    // Sum of the driver's line error counters at the last look, and whether the
+    // driver keeps them.
+    quint64 lineErrorCount = 0;
+    bool hasLineErrorCounters = false;
+};
