@@ -182,6 +182,7 @@ private Q_SLOTS:
     void enablingWithoutPortsEmitsNothing();
     void enablingAgainRescansAndEmitsOnlyOnChange();
     void changeThatAltersNothingEmitsNothing();
+    void rescansOnlyWhenTheDeviceDirectoryChanges();
     void addedAndRemovedAdaptersEmitOnceEach();
     void changedPropertyEmitsWithTheSameNames();
     void disabledEnumeratorIgnoresChanges();
@@ -297,6 +298,25 @@ void SerialDeviceEnumeratorTest::changeThatAltersNothingEmitsNothing()
     tree->addUsbAdapter({"ttyUSB1", "1-2"});
     QVERIFY(spy.wait(2000));
     QCOMPARE(spy.count(), 2);
+}
+
+void SerialDeviceEnumeratorTest::rescansOnlyWhenTheDeviceDirectoryChanges()
+{
+    SerialDeviceEnumerator enumerator;
+    QSignalSpy spy(&enumerator, &SerialDeviceEnumerator::hasChanged);
+    enumerator.setEnabled(true);
+    tree->createNode("null");
+    settle();
+
+    // A port whose node is not there yet: no event, so no rescan. A watcher
+    // that kept firing after the last event, or polling, would list it here.
+    tree->addUsbAdapterDevice({"ttyUSB0", "1-1"});
+    settle();
+    QCOMPARE(spy.count(), 0);
+
+    tree->createNode("ttyUSB0");
+    QVERIFY(spy.wait(2000));
+    QCOMPARE(spy.at(0).at(0).toStringList(), QStringList({"ttyUSB0"}));
 }
 
 void SerialDeviceEnumeratorTest::addedAndRemovedAdaptersEmitOnceEach()
