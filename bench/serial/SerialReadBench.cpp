@@ -165,19 +165,25 @@ Result runOnce(int argc, char** argv, qint64 samples, bool paced, int timeoutMs)
     QObject::connect(&serial, &QIODevice::readyRead, [&] {
         ++result.readyReads;
         char block[16];
-        while (serial.bytesAvailable() >= 16) {
-            if (serial.read(block, 16) != 16)
-                break;
-            for (int k = 0; k < 16; k += 2) {
-                char want[2];
-                sampleBytes(expected++, want);
-                if (block[k] != want[0] || block[k + 1] != want[1])
-                    ++result.errors;
+        // Every complete block that is waiting, counted once per pass.
+        for (qint64 blocks = serial.bytesAvailable() / 16; blocks > 0;
+             blocks = serial.bytesAvailable() / 16) {
+            for (; blocks > 0; --blocks) {
+                if (serial.read(block, 16) != 16)
+                    return;
+                for (int k = 0; k < 16; k += 2) {
+                    char want[2];
+                    sampleBytes(expected++, want);
+                    if (block[k] != want[0] || block[k + 1] != want[1])
+                        ++result.errors;
+                }
+                result.bytes += 16;
             }
-            result.bytes += 16;
+            if (result.bytes >= total - total % 16) {
+                app.quit();
+                return;
+            }
         }
-        if (result.bytes >= total - total % 16)
-            app.quit();
     });
     QTimer::singleShot(timeoutMs, &app, &QCoreApplication::quit);
 
