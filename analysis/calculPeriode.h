@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QReadWriteLock>
+#include <QThread>
+
+// Estimates the respiratory period from the last 1024 samples of one channel:
+// each start() runs one estimation on this thread, which finds the strongest
+// bin of a 1024-point real FFT and emits its period in seconds.
+class calculPeriode : public QThread
+{
+    Q_OBJECT
+
+public:
+    // Lowers the priority of the constructing thread, so that estimations
+    // started from it (with inherited priority) run at low priority too.
+    explicit calculPeriode(QObject* parent = nullptr);
+    // Waits for a running estimation.
+    ~calculPeriode() override;
+
+signals:
+    void newPeriode(double periode);
+
+public slots:
+    // Called from the acquisition thread for every sample.
+    void addData(double data);
+    void setFe(double fe);
+    void resetData();
+
+protected:
+    void run() override;
+
+private:
+    friend class calculPeriodeTest;
+
+    QReadWriteLock verrou; // guards donnees and fe
+    QList<double> donnees; // last samples, oldest first, at most 1024
+    double fe;             // sampling frequency in Hz; no estimation below 1
+};
