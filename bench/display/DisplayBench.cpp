@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QPen>
 #include <QProcess>
+#include <QScreen>
 #include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -151,7 +152,7 @@ Statistiques statistiques(const std::vector<T>& valeurs, size_t debut, size_t fi
     return s;
 }
 
-int executerMode(const QString& mode, double frequence, double duree)
+int executerMode(const QString& mode, double frequence, double duree, const QString& ecran)
 {
     QWidget fenetre;
     auto* disposition = new QVBoxLayout(&fenetre);
@@ -233,6 +234,10 @@ int executerMode(const QString& mode, double frequence, double duree)
     const double cpu = tempsCpu() - cpuDebut;
     const long ajoutes = alimentation->ajoutes() - ajoutesDebut;
     alimentation.reset();
+    if (!ecran.isEmpty() && !plots.isEmpty()) {
+        // What is on the X screen, direct painting included.
+        QGuiApplication::primaryScreen()->grabWindow(fenetre.winId()).save(ecran);
+    }
 
     QTextStream sortie(stdout);
     sortie << "mode=" << mode << " frequence=" << frequence << " secondes=" << secondes
@@ -339,6 +344,8 @@ int main(int argc, char** argv)
                        "1000).",
                        "hertz"});
     options.addOption({"mode", "Run one mode only: floor, incremental or replot.", "mode"});
+    options.addOption(
+        {"ecran", "With --mode: save the screen of the plots to this PNG at the end.", "fichier"});
     options.process(application);
 
     const double duree = options.value("duree").toDouble();
@@ -356,7 +363,7 @@ int main(int argc, char** argv)
             QTextStream(stderr) << "unknown mode " << mode << "\n";
             return 2;
         }
-        return executerMode(mode, frequences.first().toDouble(), duree);
+        return executerMode(mode, frequences.first().toDouble(), duree, options.value("ecran"));
     }
     return executerTout(frequences, duree);
 }
