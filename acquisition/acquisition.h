@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class AbstractSerial;
+class QFile;
+class QTextStream;
+class QTimer;
+class SerialDeviceEnumerator;
+class Tampon;
+class calculPeriode;
+
+// Feeds the three sample buffers (CO2, O2, Flux) and the period estimator from
+// one of two sources: the instrument on a serial port, recorded as it comes into
+// a new numbered capture file, or a capture file replayed at the sampling
+// frequency. Keeps the list of serial ports for the operator and reports every
+// failure as an operator message (type, text, code; code 1 means the operation
+// was refused or abandoned).
+//
+// The object lives on a thread of its own. Live acquisitions always run there:
+// setCapture() called from another thread for a serial source is handed over
+// to it. A replay may be started and stopped from the main window's thread; its
+// file is shared with the timer ticks under `verrou`. Messages raised on a
+// thread other than the worker's are emitted from the worker's thread, so a
+// receiver connected with a blocking queued connection never waits on itself.
+class acquisition : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit acquisition(QObject* parent = nullptr);
+    ~acquisition() override;
+
+signals:
+    void newMessage(int type, QString message, int code);
+    void newDeviceList(QStringList ports);
+
+public slots:
+    void setCapture(bool start);
+    void setSource(QString s);
+    void setFrequence(double fe);
+    void setTampons(Tampon* tamponCO2, Tampon* tamponO2, Tampon* tamponFlux,
+                    calculPeriode* estimateur);
+    void askForDeviceList();
+    // Stops whatever runs, the capture file written and closed. For the main
+    // window before it releases the buffers: invoke it with a blocking queued
+    // connection, then quit the worker's thread.
+    void arreter();
+
+private slots:
+    void lectureDonnees();
+    void lectureDonneesFichier();
+    void getNewDeviceList(QStringList ports);
+    void connexionPerdue();
+    void ecrireCapture();
+
+private:
+    bool ouvrirPort(const QString& src);
+    void demarrerDirect(const QString& src);
+    void arreterDirect();
+    void demarrerRejeu(const QString& fichier);
+    void arreterRejeu();
+    void creerFichierCapture();
+    void fermerFichierCapture();
+    void decoderBlocs(const char* octets, qint64 nbBlocs);
+    void signaler(int type, const QString& message, int code);
+    void dansMonThread(std::function<void()> action);
+
+    // Guards what both the worker's thread and the main window's thread touch:
+    // the source, the frequency, the links, the running state and the replay
+    // file. Never held while a signal is emitted.
+    mutable QMutex verrou;
+
+    bool capturing;
+    double frequence;
+    Tampon* CO2;
+    Tampon* O2;
+    Tampon* Flux;
+    calculPeriode* Periode;
+    AbstractSerial* port;
+    QTimer* replayTimer;
+    QString captureText; // lines decoded and not yet handed to the capture stream
+    QFile* replayFile;
+    QByteArray lastBlock;
+    QString source;
+    QStringList deviceList;
+    SerialDeviceEnumerator* enumerator;
+    QTextStream* captureStream;
+    QFile* captureFile;
+
+    bool replaying = false;       // the running acquisition is a replay
+    QTimer* writeTimer = nullptr; // pushes the capture lines to disk while live
+    QByteArray readBuffer;        // bytes of the blocks being decoded
+};

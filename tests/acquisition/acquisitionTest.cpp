@@ -1,0 +1,716 @@
+#include "acquisition.h"
+#include "ReglagesRefuses.h"
+#include "SerialDeviceEnumerator.h"
+#include "Tampon.h"
+#include "calculPeriode.h"
+#include "serial/InstrumentTerminal.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+struct Message
+{
+    int type;
+    QString texte;
+    int code;
+    bool operator==(const Message& autre) const
+    {
+        return type == autre.type && texte == autre.texte && code == autre.code;
+    }
+};
+
+char* toString(const Message& m)
+{
+    return QTest::toString(QStringLiteral("(%1, \"%2\", %3)").arg(m.type).arg(m.texte).arg(m.code));
+}
+
+// Stands in for the main window: lives on the test's thread and receives the
+// worker's reports through blocking queued connections, as the window does.
+class Fenetre : public QObject
+{
+    Q_OBJECT
+public:
+    QList<Message> messages;
+    QList<QStringList> listes;
+    bool guiThread = true;
+public slots:
+    void showMessage(int type, QString texte, int code)
+    {
+        guiThread = guiThread && QThread::currentThread() == thread();
+        messages.append({type, texte, code});
+    }
+    void getPortsSeriesList(QStringList ports) { listes.append(ports); }
+};
+
+// The worker on its own thread with three buffers, an estimator and a window.
+struct Banc
+{
+    Tampon co2{0.01, 100};
+    Tampon o2{0.01, 100};
+    Tampon flux{0.01, 100};
+    calculPeriode estimateur;
+    Fenetre fenetre;
+    QThread thread;
+    acquisition* worker = new acquisition;
+
+    Banc()
+    {
+        worker->setTampons(&co2, &o2, &flux, &estimateur);
+        QObject::connect(worker, &acquisition::newMessage, &fenetre, &Fenetre::showMessage,
+                         Qt::BlockingQueuedConnection);
+        QObject::connect(worker, &acquisition::newDeviceList, &fenetre,
+                         &Fenetre::getPortsSeriesList, Qt::BlockingQueuedConnection);
+        worker->moveToThread(&thread);
+        thread.start();
+    }
+
+    // Stops the worker the way the window should at its close: the stop is
+    // queued, and this thread keeps serving the worker's blocking messages
+    // until the stop has run.
+    ~Banc()
+    {
+        QAtomicInt fini;
+        QMetaObject::invokeMethod(worker, "arreter", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [&fini] { fini = 1; }, Qt::QueuedConnection);
+        while (!fini.loadAcquire())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        thread.quit();
+        thread.wait();
+        delete worker;
+    }
+
+    void setSource(const QString& s)
+    {
+        QMetaObject::invokeMethod(worker, "setSource", Qt::QueuedConnection, Q_ARG(QString, s));
+    }
+    void setCapture(bool start)
+    {
+        QMetaObject::invokeMethod(worker, "setCapture", Qt::QueuedConnection, Q_ARG(bool, start));
+    }
+    void arreter() { QMetaObject::invokeMethod(worker, "arreter", Qt::BlockingQueuedConnection); }
+};
+
+QVector<double> valeurs(const Tampon& tampon)
+{
+    QVector<double> v;
+    for (size_t i = 0; i < tampon.size(); ++i)
+        v.append(tampon.sample(i).y());
+    return v;
+}
+
+QByteArray contenu(const QString& nom)
+{
+    QFile fichier(nom);
+    return fichier.open(QIODevice::ReadOnly) ? fichier.readAll() : QByteArray();
+}
+
+void ecrire(const QString& nom, const QByteArray& octets)
+{
+    QFile fichier(nom);
+    QVERIFY(fichier.open(QIODevice::WriteOnly));
+    fichier.write(octets);
+}
+
+QByteArray echantillon(quint16 brut)
+{
+    return QByteArray(1, char(brut & 0xFF)) + QByteArray(1, char(brut >> 8));
+}
+
+// 1024 samples holding exactly three cycles: the estimator finds bin 3.
+QVector<quint16> troisCycles()
+{
+    QVector<quint16> bruts;
+    for (int i = 0; i < 1024; ++i)
+        bruts.append(quint16(std::lround(32768 + 16000 * std::sin(2 * M_PI * 3 * i / 1024.0))));
+    return bruts;
+}
+
+double periodeEstimee(calculPeriode& estimateur, double fe)
+{
+    QSignalSpy spy(&estimateur, &calculPeriode::newPeriode);
+    estimateur.setFe(fe);
+    estimateur.start();
+    estimateur.wait();
+    return spy.count() == 1 ? spy.at(0).at(0).toDouble() : -1.0;
+}
+
+} // namespace
+
+class acquisitionTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void emptySourceIsRefused_data();
+    void emptySourceIsRefused();
+    void blockDecodesToO2AndCaptureLines_data();
+    void blockDecodesToO2AndCaptureLines();
+    void portEntryOrBareNameOpensThePort_data();
+    void portEntryOrBareNameOpensThePort();
+    void partialBlockWaitsAndBurstsDecodeWhole();
+    void liveSamplesFeedTheEstimator();
+    void refusedSettingIsReportedAndAcquisitionGoesOn_data();
+    void refusedSettingIsReportedAndAcquisitionGoesOn();
+    void unopenablePortLeavesEmptyNumberedFile();
+    void missingLinksRefuseLiveStart();
+    void captureTakesSmallestFreeNumber_data();
+    void captureTakesSmallestFreeNumber();
+    void captureReachesDiskWhileRunning();
+    void uncreatableCaptureFileWarnsAndAcquires();
+    void vanishedPortClosesCaptureAndReleases();
+    void secondStartWhileCapturingChangesNothing();
+    void replayFeedsEveryBuffer_data();
+    void replayFeedsEveryBuffer();
+    void replayFeedsTheEstimator();
+    void replayIntervalFollowsFrequencyAtStart_data();
+    void replayIntervalFollowsFrequencyAtStart();
+    void linksIgnoredWhileReplaying();
+    void replayStopAndRestartReadsFromTheTop();
+    void messageFromGuiThreadReplayArrivesWithoutDeadlock();
+    void deviceListEntriesNameAndDescription();
+
+private:
+    QTemporaryDir racine;
+    QString dossierPrecedent;
+};
+
+void acquisitionTest::initTestCase()
+{
+    QVERIFY(racine.isValid());
+    dossierPrecedent = QDir::currentPath();
+    // Capture lines must keep "." whatever the user's locale.
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+}
+
+// Every test runs in an empty working directory of its own: capture files go
+// to the current directory.
+void acquisitionTest::init()
+{
+    const QString dossier = racine.filePath(QString::fromLatin1(QTest::currentTestFunction()) +
+                                            "_" + QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(QDir().mkpath(dossier));
+    QVERIFY(QDir::setCurrent(dossier));
+}
+
+void acquisitionTest::cleanup()
+{
+    ReglagesRefuses::refuserReglage(0);
+    QDir::setCurrent(dossierPrecedent);
+}
+
+void acquisitionTest::emptySourceIsRefused_data()
+{
+    QTest::addColumn<bool>("start");
+    QTest::newRow("start") << true;
+    QTest::newRow("stop") << false;
+}
+
+void acquisitionTest::emptySourceIsRefused()
+{
+    QFETCH(bool, start);
+    Banc banc;
+    banc.setCapture(start);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    QCOMPARE(banc.fenetre.messages.at(0), (Message{2, "La source n'est pas valide", 1}));
+    QVERIFY(QDir::current().entryList(QDir::Files).isEmpty());
+}
+
+void acquisitionTest::blockDecodesToO2AndCaptureLines_data()
+{
+    QTest::addColumn<quint16>("brut");
+    QTest::addColumn<double>("valeur");
+    QTest::addColumn<QByteArray>("ligne");
+    QTest::newRow("0x00 0x80") << quint16(0x8000) << 125.0 << QByteArray("0;125;0\r\n");
+    QTest::newRow("0xFF 0xFF") << quint16(0xFFFF) << 249.99618530273438
+                               << QByteArray("0;249.996;0\r\n");
+    QTest::newRow("0x01 0x00") << quint16(0x0001) << 0.003814697265625
+                               << QByteArray("0;0.0038147;0\r\n");
+    QTest::newRow("0x00 0x00") << quint16(0) << 0.0 << QByteArray("0;0;0\r\n");
+    QTest::newRow("47.0924") << quint16(12345) << 12345 * 250.0 / 65536.0
+                             << QByteArray("0;47.0924;0\r\n");
+}
+
+void acquisitionTest::blockDecodesToO2AndCaptureLines()
+{
+    QFETCH(quint16, brut);
+    QFETCH(double, valeur);
+    QFETCH(QByteArray, ligne);
+    InstrumentTerminal instrument;
+    QVERIFY(instrument.isValid());
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+    QTest::qWait(100); // the port is opened right after the file is created
+    QVERIFY(instrument.send(echantillon(brut).repeated(8)));
+    QTRY_COMPARE(banc.o2.size(), size_t(8));
+    banc.arreter();
+
+    QCOMPARE(valeurs(banc.o2), QVector<double>(8, valeur));
+    QCOMPARE(valeurs(banc.co2), QVector<double>(8, 0.0));
+    QCOMPARE(valeurs(banc.flux), QVector<double>(8, 0.0));
+    QCOMPARE(contenu("acquisition1.csv"), ligne.repeated(8));
+    QVERIFY(banc.fenetre.messages.isEmpty());
+}
+
+void acquisitionTest::portEntryOrBareNameOpensThePort_data()
+{
+    QTest::addColumn<QString>("suffixe");
+    QTest::newRow("bare name") << QString();
+    QTest::newRow("device list entry") << QStringLiteral(": Port de test: USB");
+}
+
+void acquisitionTest::portEntryOrBareNameOpensThePort()
+{
+    QFETCH(QString, suffixe);
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name() + suffixe);
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+    QTest::qWait(100);
+    QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
+    QTRY_COMPARE(banc.o2.size(), size_t(8));
+    QVERIFY(banc.fenetre.messages.isEmpty());
+}
+
+void acquisitionTest::partialBlockWaitsAndBurstsDecodeWhole()
+{
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+    QTest::qWait(100);
+
+    QByteArray flux;
+    for (quint16 i = 1; i <= 40; ++i)
+        flux += echantillon(quint16(i * 1000));
+
+    // 15 bytes: no sample yet; the 16th completes the block.
+    QVERIFY(instrument.send(flux.left(15)));
+    QTest::qWait(300);
+    QCOMPARE(banc.o2.size(), size_t(0));
+    QVERIFY(instrument.send(flux.mid(15, 1)));
+    QTRY_COMPARE(banc.o2.size(), size_t(8));
+
+    // 40 bytes at once: both complete blocks are decoded, the 8 left wait.
+    QVERIFY(instrument.send(flux.mid(16, 40)));
+    QTRY_COMPARE(banc.o2.size(), size_t(24));
+    QTest::qWait(300);
+    QCOMPARE(banc.o2.size(), size_t(24));
+    QVERIFY(instrument.send(flux.mid(56)));
+    QTRY_COMPARE(banc.o2.size(), size_t(40));
+
+    QVector<double> attendu;
+    for (int i = 1; i <= 40; ++i)
+        attendu.append(i * 1000 * 250.0 / 65536.0);
+    QCOMPARE(valeurs(banc.o2), attendu);
+    QCOMPARE(banc.co2.size(), size_t(40));
+    QCOMPARE(banc.flux.size(), size_t(40));
+}
+
+void acquisitionTest::liveSamplesFeedTheEstimator()
+{
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+    QTest::qWait(100);
+    QByteArray octets;
+    for (quint16 brut : troisCycles())
+        octets += echantillon(brut);
+    QVERIFY(instrument.send(octets));
+    QTRY_COMPARE(banc.o2.size(), size_t(1024));
+    QCOMPARE(periodeEstimee(banc.estimateur, 100.0), 1024.0 / 300.0);
+}
+
+void acquisitionTest::refusedSettingIsReportedAndAcquisitionGoesOn_data()
+{
+    QTest::addColumn<int>("reglage"); // 0 baud rate ... 4 flow control, in the order applied
+    QTest::addColumn<QString>("message");
+    QTest::newRow("baud rate") << 0 << "Impossible de configurer le débit souhaité";
+    QTest::newRow("data bits") << 1 << "Impossible de configurer la taille des données.";
+    QTest::newRow("stop bits") << 2 << "Impossible de configurer le nombre de bit de stop.";
+    QTest::newRow("parity") << 3 << "Impossible de configurer la parité.";
+    QTest::newRow("flow control") << 4 << "Impossible de configurer le controle de flux.";
+}
+
+void acquisitionTest::refusedSettingIsReportedAndAcquisitionGoesOn()
+{
+    QFETCH(int, reglage);
+    QFETCH(QString, message);
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name());
+
+    // A first acquisition counts the settings requests of a start: the five
+    // line settings are the last five.
+    ReglagesRefuses::refuserReglage(0);
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+    QTest::qWait(100);
+    const int parDemarrage = ReglagesRefuses::reglagesVus();
+    QVERIFY2(parDemarrage >= 5, "the serial engine applies each setting with one request");
+    banc.setCapture(false);
+    QTest::qWait(100);
+
+    ReglagesRefuses::refuserReglage(parDemarrage - 5 + 1 + reglage);
+    banc.setCapture(true);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    QCOMPARE(banc.fenetre.messages.at(0), (Message{2, message, 0}));
+    QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
+    QTRY_COMPARE(banc.o2.size(), size_t(8));
+    QCOMPARE(banc.fenetre.messages.size(), 1);
+}
+
+void acquisitionTest::unopenablePortLeavesEmptyNumberedFile()
+{
+    Banc banc;
+    banc.setSource("/dev/pas-de-port-ici");
+    banc.setCapture(true);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    QCOMPARE(banc.fenetre.messages.at(0),
+             (Message{2, "Impossible d'ouvrir le port /dev/pas-de-port-ici", 1}));
+    QVERIFY(QFile::exists("acquisition1.csv"));
+    QCOMPARE(QFileInfo("acquisition1.csv").size(), 0);
+
+    // Idle again: the next attempt takes the next number.
+    banc.setCapture(true);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 2);
+    QVERIFY(QFile::exists("acquisition2.csv"));
+}
+
+void acquisitionTest::missingLinksRefuseLiveStart()
+{
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.worker->setTampons(&banc.co2, &banc.o2, &banc.flux, nullptr);
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    QCOMPARE(banc.fenetre.messages.at(0), (Message{2, "Liens vers les tampons inconnus", 1}));
+
+    // The port was closed and the worker is idle: with the links back, a start works.
+    banc.worker->setTampons(&banc.co2, &banc.o2, &banc.flux, &banc.estimateur);
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition2.csv"));
+    QTest::qWait(100);
+    QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
+    QTRY_COMPARE(banc.o2.size(), size_t(8));
+}
+
+void acquisitionTest::captureTakesSmallestFreeNumber_data()
+{
+    QTest::addColumn<QStringList>("presents");
+    QTest::addColumn<QString>("attendu");
+    QTest::newRow("none") << QStringList() << "acquisition1.csv";
+    QTest::newRow("1 and 2") << QStringList{"acquisition1.csv", "acquisition2.csv"}
+                             << "acquisition3.csv";
+    QTest::newRow("gap at 2") << QStringList{"acquisition1.csv", "acquisition3.csv"}
+                              << "acquisition2.csv";
+    QTest::newRow("gap at 1") << QStringList{"acquisition2.csv"} << "acquisition1.csv";
+    QTest::newRow("9 before 10") << QStringList{"acquisition1.csv", "acquisition2.csv",
+                                                "acquisition3.csv", "acquisition4.csv",
+                                                "acquisition5.csv", "acquisition6.csv",
+                                                "acquisition7.csv", "acquisition8.csv",
+                                                "acquisition9.csv"}
+                                 << "acquisition10.csv";
+}
+
+void acquisitionTest::captureTakesSmallestFreeNumber()
+{
+    QFETCH(QStringList, presents);
+    QFETCH(QString, attendu);
+    for (const QString& nom : presents)
+        ecrire(nom, "ancien\r\n");
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists(attendu));
+    banc.arreter();
+    QCOMPARE(QDir::current().entryList(QDir::Files).size(), presents.size() + 1);
+    for (const QString& nom : presents)
+        QCOMPARE(contenu(nom), QByteArray("ancien\r\n"));
+}
+
+void acquisitionTest::captureReachesDiskWhileRunning()
+{
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+    QTest::qWait(100);
+    QVERIFY(instrument.send(echantillon(0x8000).repeated(16)));
+    QTRY_COMPARE(banc.o2.size(), size_t(16));
+    // Still running: the lines reach the file within a second.
+    QTRY_COMPARE_WITH_TIMEOUT(contenu("acquisition1.csv"), QByteArray("0;125;0\r\n").repeated(16),
+                              1500);
+    QVERIFY(instrument.send(echantillon(0xFFFF).repeated(8)));
+    QTRY_COMPARE(banc.o2.size(), size_t(24));
+    banc.setCapture(false);
+    QTRY_COMPARE(contenu("acquisition1.csv"), QByteArray("0;125;0\r\n").repeated(16) +
+                                                  QByteArray("0;249.996;0\r\n").repeated(8));
+}
+
+void acquisitionTest::uncreatableCaptureFileWarnsAndAcquires()
+{
+    // A dangling link takes the name: the name is free but cannot be created.
+    QVERIFY(QFile::link("/pas/de/dossier/ici", "acquisition1.csv"));
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    QCOMPARE(banc.fenetre.messages.at(0),
+             (Message{1, "Impossible de créer le fichier de capture acquisition1.csv", 0}));
+    QTest::qWait(100);
+    QVERIFY(instrument.send(echantillon(0x8000).repeated(16)));
+    QTRY_COMPARE(banc.o2.size(), size_t(16));
+    banc.arreter();
+    QCOMPARE(QDir::current().entryList(QDir::Files).size(), 0);
+}
+
+void acquisitionTest::vanishedPortClosesCaptureAndReleases()
+{
+    Banc banc;
+    QString nom;
+    {
+        InstrumentTerminal instrument;
+        nom = instrument.name();
+        banc.setSource(nom);
+        banc.setCapture(true);
+        QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+        QTest::qWait(100);
+        QVERIFY(instrument.send(echantillon(0x8000).repeated(16) + QByteArray(5, '\x01')));
+        QTRY_COMPARE(banc.o2.size(), size_t(16));
+    } // the instrument hangs up
+    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    QCOMPARE(banc.fenetre.messages.at(0), (Message{2, "Connexion perdue avec le port " + nom, 1}));
+    QCOMPARE(contenu("acquisition1.csv"), QByteArray("0;125;0\r\n").repeated(16));
+
+    // Idle again: a new instrument can be captured at once.
+    InstrumentTerminal autre;
+    banc.setSource(autre.name());
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition2.csv"));
+    QTest::qWait(100);
+    QVERIFY(autre.send(echantillon(0x8000).repeated(8)));
+    QTRY_COMPARE(banc.o2.size(), size_t(24));
+}
+
+void acquisitionTest::secondStartWhileCapturingChangesNothing()
+{
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+    QTest::qWait(100);
+    banc.setCapture(true);
+    QTest::qWait(200);
+    QVERIFY(!QFile::exists("acquisition2.csv"));
+    QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
+    QTRY_COMPARE(banc.o2.size(), size_t(8));
+    banc.arreter();
+    QCOMPARE(contenu("acquisition1.csv"), QByteArray("0;125;0\r\n").repeated(8));
+    QVERIFY(banc.fenetre.messages.isEmpty());
+}
+
+void acquisitionTest::replayFeedsEveryBuffer_data()
+{
+    QTest::addColumn<QByteArray>("fichier");
+    QTest::addColumn<QVector<double>>("co2");
+    QTest::addColumn<QVector<double>>("o2");
+    QTest::addColumn<QVector<double>>("flux");
+    using V = QVector<double>;
+    QTest::newRow("two lines, CR LF") << QByteArray("1;2;3\r\n4;5;6\r\n") << V{1, 4, 0, 1, 4, 0}
+                                      << V{2, 5, 0, 2, 5, 0} << V{3, 6, 0, 3, 6, 0};
+    QTest::newRow("LF, no final line feed") << QByteArray("1;2;3\n4;5;6") << V{1, 4, 0, 1, 4, 0}
+                                            << V{2, 5, 0, 2, 5, 0} << V{3, 6, 0, 3, 6, 0};
+    QTest::newRow("one field") << QByteArray("7\r\n") << V{7, 0, 7, 0} << V{0, 0, 0, 0}
+                               << V{0, 0, 0, 0};
+    QTest::newRow("empty first field")
+        << QByteArray(";8\r\n") << V{0, 0, 0, 0} << V{8, 0, 8, 0} << V{0, 0, 0, 0};
+    QTest::newRow("CR CR LF") << QByteArray("0;1.5;0\r\r\n") << V{0, 0, 0, 0} << V{1.5, 0, 1.5, 0}
+                              << V{0, 0, 0, 0};
+    QTest::newRow("empty file") << QByteArray() << V{0, 0, 0} << V{0, 0, 0} << V{0, 0, 0};
+    QTest::newRow("words, blanks, extra fields") << QByteArray("a;b;c\r\n\r\n 1 ; 2 ;3;9\r\n")
+                                                 << V{0, 0, 1, 0} << V{0, 0, 2, 0} << V{0, 0, 3, 0};
+    QTest::newRow("not finite") << QByteArray("nan;inf;-inf\r\n") << V{0, 0} << V{0, 0} << V{0, 0};
+}
+
+void acquisitionTest::replayFeedsEveryBuffer()
+{
+    QFETCH(QByteArray, fichier);
+    QFETCH(QVector<double>, co2);
+    QFETCH(QVector<double>, o2);
+    QFETCH(QVector<double>, flux);
+    ecrire("rejeu.csv", fichier);
+    Banc banc;
+    // As the window's replay control does: direct calls from its own thread.
+    banc.worker->setFrequence(1000);
+    banc.worker->setSource(QDir::current().filePath("rejeu.csv"));
+    banc.worker->setCapture(true);
+    QTRY_VERIFY(banc.o2.size() >= size_t(o2.size()));
+    banc.worker->setCapture(false);
+
+    QCOMPARE(valeurs(banc.co2).mid(0, co2.size()), co2);
+    QCOMPARE(valeurs(banc.o2).mid(0, o2.size()), o2);
+    QCOMPARE(valeurs(banc.flux).mid(0, flux.size()), flux);
+    QVERIFY(banc.fenetre.messages.isEmpty());
+    QCOMPARE(QDir::current().entryList(QDir::Files), QStringList{"rejeu.csv"});
+}
+
+void acquisitionTest::replayFeedsTheEstimator()
+{
+    QByteArray fichier;
+    for (quint16 brut : troisCycles())
+        fichier += "0;" + QByteArray::number(brut * 250.0 / 65536.0, 'g', 6) + ";0\r\n";
+    ecrire("rejeu.csv", fichier);
+    Banc banc;
+    banc.worker->setFrequence(1000);
+    banc.setSource(QDir::current().filePath("rejeu.csv"));
+    banc.setCapture(true);
+    QTRY_VERIFY_WITH_TIMEOUT(banc.o2.size() >= size_t(1024), 20000);
+    banc.setCapture(false);
+    QCOMPARE(periodeEstimee(banc.estimateur, 100.0), 1024.0 / 300.0);
+}
+
+void acquisitionTest::replayIntervalFollowsFrequencyAtStart_data()
+{
+    QTest::addColumn<double>("frequence");
+    QTest::addColumn<int>("intervalle");
+    QTest::newRow("100 Hz") << 100.0 << 10;
+    QTest::newRow("50 Hz") << 50.0 << 20;
+    QTest::newRow("30 Hz") << 30.0 << 34;
+}
+
+void acquisitionTest::replayIntervalFollowsFrequencyAtStart()
+{
+    QFETCH(double, frequence);
+    QFETCH(int, intervalle);
+    ecrire("rejeu.csv", "1;2;3\r\n");
+    Banc banc;
+    banc.worker->setFrequence(frequence);
+    banc.worker->setSource(QDir::current().filePath("rejeu.csv"));
+    banc.worker->setCapture(true);
+    QTimer* minuterie = nullptr;
+    QTRY_VERIFY((minuterie = banc.worker->findChild<QTimer*>("replayTimer")) &&
+                minuterie->isActive());
+    QCOMPARE(minuterie->interval(), intervalle);
+
+    // A new frequency is for the next replay.
+    banc.worker->setFrequence(1.0);
+    QTest::qWait(50);
+    QCOMPARE(minuterie->interval(), intervalle);
+    banc.worker->setCapture(false);
+    QTRY_VERIFY(!minuterie->isActive());
+    banc.worker->setCapture(true);
+    QTRY_COMPARE(minuterie->interval(), 1000);
+}
+
+void acquisitionTest::linksIgnoredWhileReplaying()
+{
+    ecrire("rejeu.csv", "1;2;3\r\n");
+    Banc banc;
+    Tampon autre(0.01, 100);
+    banc.worker->setFrequence(1000);
+    banc.worker->setSource(QDir::current().filePath("rejeu.csv"));
+    banc.worker->setCapture(true);
+    banc.worker->setTampons(&autre, &autre, &autre, nullptr);
+    QTRY_VERIFY(banc.o2.size() >= size_t(10));
+    banc.worker->setCapture(false);
+    QCOMPARE(autre.size(), size_t(0));
+    QVERIFY(banc.co2.size() >= size_t(10));
+}
+
+void acquisitionTest::replayStopAndRestartReadsFromTheTop()
+{
+    ecrire("rejeu.csv", "1;1;1\r\n2;2;2\r\n3;3;3\r\n4;4;4\r\n5;5;5\r\n");
+    Banc banc;
+    banc.worker->setFrequence(100);
+    banc.worker->setSource(QDir::current().filePath("rejeu.csv"));
+    banc.worker->setCapture(true);
+    QTRY_VERIFY(banc.o2.size() >= size_t(2));
+    banc.worker->setCapture(false);
+    QTest::qWait(100);
+    const size_t arret = banc.o2.size();
+    QVERIFY(arret < 5);
+    QTest::qWait(100);
+    QCOMPARE(banc.o2.size(), arret); // stopped means stopped
+    banc.worker->setCapture(true);
+    QTRY_VERIFY(banc.o2.size() > arret);
+    banc.worker->setCapture(false);
+    QCOMPARE(banc.o2.sample(arret).y(), 1.0);
+}
+
+void acquisitionTest::messageFromGuiThreadReplayArrivesWithoutDeadlock()
+{
+    Banc banc;
+    // Called on this thread, where the window lives and where the blocking
+    // connection ends: the call returns, and the message arrives.
+    banc.worker->setSource(QString());
+    banc.worker->setCapture(true);
+    banc.worker->setCapture(false);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 2);
+    QCOMPARE(banc.fenetre.messages.at(0), (Message{2, "La source n'est pas valide", 1}));
+    QCOMPARE(banc.fenetre.messages.at(1), (Message{2, "La source n'est pas valide", 1}));
+    QVERIFY(banc.fenetre.guiThread);
+}
+
+void acquisitionTest::deviceListEntriesNameAndDescription()
+{
+    SerialDeviceEnumerator reference;
+    auto entrees = [&reference](const QStringList& noms) {
+        QStringList liste;
+        for (const QString& nom : noms) {
+            reference.setDeviceName(nom);
+            liste << nom + ": " + reference.description();
+        }
+        return liste;
+    };
+    reference.setEnabled(true);
+
+    Banc banc;
+    QMetaObject::invokeMethod(banc.worker, "askForDeviceList", Qt::QueuedConnection);
+    QTRY_COMPARE(banc.fenetre.listes.size(), 1);
+    QCOMPARE(banc.fenetre.listes.at(0), entrees(reference.presentPorts()));
+
+    // A report of the enumerator keeps its order and pairs each name with its
+    // description.
+    const QStringList ports{"ttyS1", "ttyACM7", "ttyS0"};
+    QMetaObject::invokeMethod(banc.worker, "getNewDeviceList", Qt::DirectConnection,
+                              Q_ARG(QStringList, ports));
+    QTRY_COMPARE(banc.fenetre.listes.size(), 2);
+    QCOMPARE(banc.fenetre.listes.at(1), entrees(ports));
+    for (int i = 0; i < ports.size(); ++i)
+        QVERIFY(banc.fenetre.listes.at(1).at(i).startsWith(ports.at(i) + ": "));
+
+    // And it is the list handed out from then on.
+    QMetaObject::invokeMethod(banc.worker, "askForDeviceList", Qt::QueuedConnection);
+    QTRY_COMPARE(banc.fenetre.listes.size(), 3);
+    QCOMPARE(banc.fenetre.listes.at(2), entrees(ports));
+}
+
+QTEST_GUILESS_MAIN(acquisitionTest)
+#include "acquisitionTest.moc"
