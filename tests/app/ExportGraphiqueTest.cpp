@@ -29,340 +29,355 @@ namespace {
 // A stand-in for the window's plots area: a raised frame holding three plots,
 // each with a dark blue curve, a translucent dotted and dashed grid, axis
 // labels and a title, the way the main window builds them.
-QFrame *construireConteneur() {
-  auto *conteneur = new QFrame;
-  conteneur->setFrameShape(QFrame::StyledPanel);
-  conteneur->setFrameShadow(QFrame::Raised);
-  auto *disposition = new QVBoxLayout(conteneur);
-  const QStringList canaux{QStringLiteral("CO2"), QStringLiteral("O2"),
-                           QStringLiteral("Flux")};
-  for (int numero = 0; numero < canaux.size(); ++numero) {
-    auto *plot = new QwtPlot;
-    plot->setTitle(canaux[numero]);
-    plot->setAxisScale(QwtPlot::xBottom, 0, 10);
-    plot->setAxisScale(QwtPlot::yLeft, -15, 15);
-    auto *courbe = new QwtPlotCurve(canaux[numero]);
-    QVector<QPointF> points;
-    for (int i = 0; i <= 1000; ++i)
-      points << QPointF(i * 0.01, 12 * std::sin(i * 0.02 + numero));
-    courbe->setSamples(points);
-    courbe->setPen(QPen(Qt::darkBlue, 2));
-    courbe->attach(plot);
-    auto *grille = new QwtPlotGrid;
-    grille->enableXMin(true);
-    grille->enableYMin(true);
-    QPen crayon(QColor(128, 128, 128, 200), 0, Qt::DotLine);
-    grille->setMinorPen(crayon);
-    crayon.setStyle(Qt::DashLine);
-    crayon.setWidth(1);
-    grille->setMajorPen(crayon);
-    grille->attach(plot);
-    disposition->addWidget(plot);
-  }
-  conteneur->resize(640, 600);
-  return conteneur;
+QFrame* construireConteneur()
+{
+    auto* conteneur = new QFrame;
+    conteneur->setFrameShape(QFrame::StyledPanel);
+    conteneur->setFrameShadow(QFrame::Raised);
+    auto* disposition = new QVBoxLayout(conteneur);
+    const QStringList canaux{QStringLiteral("CO2"), QStringLiteral("O2"), QStringLiteral("Flux")};
+    for (int numero = 0; numero < canaux.size(); ++numero) {
+        auto* plot = new QwtPlot;
+        plot->setTitle(canaux[numero]);
+        plot->setAxisScale(QwtPlot::xBottom, 0, 10);
+        plot->setAxisScale(QwtPlot::yLeft, -15, 15);
+        auto* courbe = new QwtPlotCurve(canaux[numero]);
+        QVector<QPointF> points;
+        for (int i = 0; i <= 1000; ++i)
+            points << QPointF(i * 0.01, 12 * std::sin(i * 0.02 + numero));
+        courbe->setSamples(points);
+        courbe->setPen(QPen(Qt::darkBlue, 2));
+        courbe->attach(plot);
+        auto* grille = new QwtPlotGrid;
+        grille->enableXMin(true);
+        grille->enableYMin(true);
+        QPen crayon(QColor(128, 128, 128, 200), 0, Qt::DotLine);
+        grille->setMinorPen(crayon);
+        crayon.setStyle(Qt::DashLine);
+        crayon.setWidth(1);
+        grille->setMajorPen(crayon);
+        grille->attach(plot);
+        disposition->addWidget(plot);
+    }
+    conteneur->resize(640, 600);
+    return conteneur;
 }
 
-QByteArray lire(const QString &chemin) {
-  QFile fichier(chemin);
-  return fichier.open(QIODevice::ReadOnly) ? fichier.readAll() : QByteArray();
+QByteArray lire(const QString& chemin)
+{
+    QFile fichier(chemin);
+    return fichier.open(QIODevice::ReadOnly) ? fichier.readAll() : QByteArray();
 }
 
-bool ecrire(const QString &chemin, const QByteArray &contenu) {
-  QFile fichier(chemin);
-  return fichier.open(QIODevice::WriteOnly) &&
-         fichier.write(contenu) == contenu.size();
+bool ecrire(const QString& chemin, const QByteArray& contenu)
+{
+    QFile fichier(chemin);
+    return fichier.open(QIODevice::WriteOnly) && fichier.write(contenu) == contenu.size();
 }
 
 // Pixels of the curves' dark blue: a page without them is blank or lost its
 // curves.
-int pixelsDeCourbe(const QImage &image) {
-  int total = 0;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) {
-      const QColor couleur = image.pixelColor(x, y);
-      if (couleur.blue() > 90 && couleur.red() < 90 && couleur.green() < 90)
-        ++total;
-    }
-  return total;
+int pixelsDeCourbe(const QImage& image)
+{
+    int total = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor couleur = image.pixelColor(x, y);
+            if (couleur.blue() > 90 && couleur.red() < 90 && couleur.green() < 90)
+                ++total;
+        }
+    return total;
 }
 
 // Runs a command line tool; the output and exit code are returned for the
 // checks.
-bool lancer(const QString &programme, const QStringList &arguments,
-            QByteArray *sortie = nullptr) {
-  QProcess processus;
-  processus.start(programme, arguments);
-  if (!processus.waitForFinished(60000))
-    return false;
-  if (sortie)
-    *sortie = processus.readAllStandardOutput();
-  return processus.exitStatus() == QProcess::NormalExit &&
-         processus.exitCode() == 0;
+bool lancer(const QString& programme, const QStringList& arguments, QByteArray* sortie = nullptr)
+{
+    QProcess processus;
+    processus.start(programme, arguments);
+    if (!processus.waitForFinished(60000))
+        return false;
+    if (sortie)
+        *sortie = processus.readAllStandardOutput();
+    return processus.exitStatus() == QProcess::NormalExit && processus.exitCode() == 0;
 }
 
 } // namespace
 
-class ExportGraphiqueTest : public QObject {
-  Q_OBJECT
+class ExportGraphiqueTest : public QObject
+{
+    Q_OBJECT
 
 private:
-  QTemporaryDir dossier;
-  QString dossierInitial;
-  QFrame *conteneur = nullptr;
-  QPixmap instantane;
+    QTemporaryDir dossier;
+    QString dossierInitial;
+    QFrame* conteneur = nullptr;
+    QPixmap instantane;
 
-  QString chemin(const QString &nom) const { return dossier.filePath(nom); }
-  void verifierPostScript(const QString &fichier);
+    QString chemin(const QString& nom) const { return dossier.filePath(nom); }
+    void verifierPostScript(const QString& fichier);
 
 private Q_SLOTS:
-  void initTestCase();
-  void cleanupTestCase();
+    void initTestCase();
+    void cleanupTestCase();
 
-  void proposedNameCarriesDateAndTime_data();
-  void proposedNameCarriesDateAndTime();
-  void filtersListDocumentsThenEveryWritableImageFormat();
-  void extensionLettersChooseTheFormat_data();
-  void extensionLettersChooseTheFormat();
+    void proposedNameCarriesDateAndTime_data();
+    void proposedNameCarriesDateAndTime();
+    void filtersListDocumentsThenEveryWritableImageFormat();
+    void extensionLettersChooseTheFormat_data();
+    void extensionLettersChooseTheFormat();
 
-  void snapshotGrabsContainerAndWritesScratchSvg();
-  void rasterExportsDecodeAsTheSnapshot_data();
-  void rasterExportsDecodeAsTheSnapshot();
-  void pdfExportIsOneVectorPage_data();
-  void pdfExportIsOneVectorPage();
-  void postScriptExportIsVectorPostScript_data();
-  void postScriptExportIsVectorPostScript();
-  void svgExportCopiesSnapshotOverExistingFile();
-  void failedExportsLeaveFilesUntouched_data();
-  void failedExportsLeaveFilesUntouched();
-  void cancelledDialogWritesNothing();
+    void snapshotGrabsContainerAndWritesScratchSvg();
+    void rasterExportsDecodeAsTheSnapshot_data();
+    void rasterExportsDecodeAsTheSnapshot();
+    void pdfExportIsOneVectorPage_data();
+    void pdfExportIsOneVectorPage();
+    void postScriptExportIsVectorPostScript_data();
+    void postScriptExportIsVectorPostScript();
+    void svgExportCopiesSnapshotOverExistingFile();
+    void failedExportsLeaveFilesUntouched_data();
+    void failedExportsLeaveFilesUntouched();
+    void cancelledDialogWritesNothing();
 };
 
-void ExportGraphiqueTest::initTestCase() {
-  QVERIFY(dossier.isValid());
-  // The scratch SVG file lives in the current directory, as in the window.
-  dossierInitial = QDir::currentPath();
-  QVERIFY(QDir::setCurrent(dossier.path()));
-  conteneur = construireConteneur();
-  conteneur->show();
-  QVERIFY(QTest::qWaitForWindowExposed(conteneur));
-  instantane = ExportGraphique::prendreInstantane(conteneur);
-  QVERIFY(!instantane.isNull());
+void ExportGraphiqueTest::initTestCase()
+{
+    QVERIFY(dossier.isValid());
+    // The scratch SVG file lives in the current directory, as in the window.
+    dossierInitial = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dossier.path()));
+    conteneur = construireConteneur();
+    conteneur->show();
+    QVERIFY(QTest::qWaitForWindowExposed(conteneur));
+    instantane = ExportGraphique::prendreInstantane(conteneur);
+    QVERIFY(!instantane.isNull());
 }
 
-void ExportGraphiqueTest::cleanupTestCase() {
-  delete conteneur;
-  QDir::setCurrent(dossierInitial);
+void ExportGraphiqueTest::cleanupTestCase()
+{
+    delete conteneur;
+    QDir::setCurrent(dossierInitial);
 }
 
-void ExportGraphiqueTest::proposedNameCarriesDateAndTime_data() {
-  QTest::addColumn<QDateTime>("moment");
-  QTest::addColumn<QString>("nom");
-  QTest::newRow("afternoon") << QDateTime(QDate(2026, 3, 7), QTime(14, 5, 9))
-                             << "exportation_07_03_2026_14_05_09.png";
-  QTest::newRow("midnight") << QDateTime(QDate(2025, 12, 31), QTime(0, 0, 0))
-                            << "exportation_31_12_2025_00_00_00.png";
+void ExportGraphiqueTest::proposedNameCarriesDateAndTime_data()
+{
+    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<QString>("nom");
+    QTest::newRow("afternoon") << QDateTime(QDate(2026, 3, 7), QTime(14, 5, 9))
+                               << "exportation_07_03_2026_14_05_09.png";
+    QTest::newRow("midnight") << QDateTime(QDate(2025, 12, 31), QTime(0, 0, 0))
+                              << "exportation_31_12_2025_00_00_00.png";
 }
 
-void ExportGraphiqueTest::proposedNameCarriesDateAndTime() {
-  QFETCH(QDateTime, moment);
-  QFETCH(QString, nom);
-  QCOMPARE(ExportGraphique::nomPropose(moment), nom);
+void ExportGraphiqueTest::proposedNameCarriesDateAndTime()
+{
+    QFETCH(QDateTime, moment);
+    QFETCH(QString, nom);
+    QCOMPARE(ExportGraphique::nomPropose(moment), nom);
 }
 
-void ExportGraphiqueTest::filtersListDocumentsThenEveryWritableImageFormat() {
-  const QStringList filtres =
-      ExportGraphique::filtres().split(QStringLiteral(";;"));
-  QCOMPARE(filtres.size(), 4);
-  QCOMPARE(filtres[0], QStringLiteral("Document PDF (*.pdf)"));
-  QCOMPARE(filtres[1], QStringLiteral("Image vectorielle SVG (*.svg)"));
-  QCOMPARE(filtres[2], QStringLiteral("Document Postscript (*.ps)"));
-  QCOMPARE(filtres[3], ExportGraphique::filtreImages());
+void ExportGraphiqueTest::filtersListDocumentsThenEveryWritableImageFormat()
+{
+    const QStringList filtres = ExportGraphique::filtres().split(QStringLiteral(";;"));
+    QCOMPARE(filtres.size(), 4);
+    QCOMPARE(filtres[0], QStringLiteral("Document PDF (*.pdf)"));
+    QCOMPARE(filtres[1], QStringLiteral("Image vectorielle SVG (*.svg)"));
+    QCOMPARE(filtres[2], QStringLiteral("Document Postscript (*.ps)"));
+    QCOMPARE(filtres[3], ExportGraphique::filtreImages());
 
-  const QRegularExpression forme(
-      QStringLiteral("^Images \\((\\*\\.\\w+( \\*\\.\\w+)*)\\)$"));
-  const QRegularExpressionMatch correspondance = forme.match(filtres[3]);
-  QVERIFY2(correspondance.hasMatch(), qPrintable(filtres[3]));
-  const QStringList motifs = correspondance.captured(1).split(QLatin1Char(' '));
-  QCOMPARE(motifs.size(), QImageWriter::supportedImageFormats().size());
-  QVERIFY(motifs.contains(QStringLiteral("*.png")));
-  QVERIFY(motifs.contains(QStringLiteral("*.jpg")));
+    const QRegularExpression forme(QStringLiteral("^Images \\((\\*\\.\\w+( \\*\\.\\w+)*)\\)$"));
+    const QRegularExpressionMatch correspondance = forme.match(filtres[3]);
+    QVERIFY2(correspondance.hasMatch(), qPrintable(filtres[3]));
+    const QStringList motifs = correspondance.captured(1).split(QLatin1Char(' '));
+    QCOMPARE(motifs.size(), QImageWriter::supportedImageFormats().size());
+    QVERIFY(motifs.contains(QStringLiteral("*.png")));
+    QVERIFY(motifs.contains(QStringLiteral("*.jpg")));
 }
 
-void ExportGraphiqueTest::extensionLettersChooseTheFormat_data() {
-  using Format = ExportGraphique::Format;
-  QTest::addColumn<QString>("nom");
-  QTest::addColumn<Format>("format");
-  QTest::newRow("pdf") << "graphe.pdf" << Format::Pdf;
-  QTest::newRow("PDF uppercase") << "graphe.PDF" << Format::Pdf;
-  QTest::newRow("ps") << "graphe.ps" << Format::PostScript;
-  QTest::newRow("eps") << "graphe.eps" << Format::PostScript;
-  QTest::newRow("svg") << "graphe.Svg" << Format::Svg;
-  QTest::newRow("png") << "graphe.png" << Format::Image;
-  QTest::newRow("jpg") << "graphe.jpg" << Format::Image;
-  QTest::newRow("last dot counts") << "rapport.pdf.png" << Format::Image;
-  QTest::newRow("no dot, letters of the name") << "graphepdf" << Format::Pdf;
-  QTest::newRow("folder letters ignored")
-      << "/tmp/eps.d/graphe.png" << Format::Image;
-  QTest::newRow("folder dot ignored") << "/tmp/.svgs/graphe" << Format::Image;
+void ExportGraphiqueTest::extensionLettersChooseTheFormat_data()
+{
+    using Format = ExportGraphique::Format;
+    QTest::addColumn<QString>("nom");
+    QTest::addColumn<Format>("format");
+    QTest::newRow("pdf") << "graphe.pdf" << Format::Pdf;
+    QTest::newRow("PDF uppercase") << "graphe.PDF" << Format::Pdf;
+    QTest::newRow("ps") << "graphe.ps" << Format::PostScript;
+    QTest::newRow("eps") << "graphe.eps" << Format::PostScript;
+    QTest::newRow("svg") << "graphe.Svg" << Format::Svg;
+    QTest::newRow("png") << "graphe.png" << Format::Image;
+    QTest::newRow("jpg") << "graphe.jpg" << Format::Image;
+    QTest::newRow("last dot counts") << "rapport.pdf.png" << Format::Image;
+    QTest::newRow("no dot, letters of the name") << "graphepdf" << Format::Pdf;
+    QTest::newRow("folder letters ignored") << "/tmp/eps.d/graphe.png" << Format::Image;
+    QTest::newRow("folder dot ignored") << "/tmp/.svgs/graphe" << Format::Image;
 }
 
-void ExportGraphiqueTest::extensionLettersChooseTheFormat() {
-  QFETCH(QString, nom);
-  QFETCH(ExportGraphique::Format, format);
-  QCOMPARE(ExportGraphique::formatPourNom(nom), format);
+void ExportGraphiqueTest::extensionLettersChooseTheFormat()
+{
+    QFETCH(QString, nom);
+    QFETCH(ExportGraphique::Format, format);
+    QCOMPARE(ExportGraphique::formatPourNom(nom), format);
 }
 
-void ExportGraphiqueTest::snapshotGrabsContainerAndWritesScratchSvg() {
-  QFile::remove(QStringLiteral(".svgtmp"));
-  const QPixmap image = ExportGraphique::prendreInstantane(conteneur);
-  QCOMPARE(image.size() / image.devicePixelRatio(), conteneur->size());
-  QVERIFY(pixelsDeCourbe(image.toImage()) > 500);
+void ExportGraphiqueTest::snapshotGrabsContainerAndWritesScratchSvg()
+{
+    QFile::remove(QStringLiteral(".svgtmp"));
+    const QPixmap image = ExportGraphique::prendreInstantane(conteneur);
+    QCOMPARE(image.size() / image.devicePixelRatio(), conteneur->size());
+    QVERIFY(pixelsDeCourbe(image.toImage()) > 500);
 
-  const QByteArray svg =
-      lire(QDir::current().filePath(QStringLiteral(".svgtmp")));
-  QVERIFY(svg.contains("<title>SVG Generator Test</title>"));
-  QVERIFY(svg.contains("<desc>Test</desc>"));
-  QSvgRenderer lecteur(svg);
-  QVERIFY(lecteur.isValid());
-  QCOMPARE(lecteur.viewBox(), conteneur->contentsRect());
+    const QByteArray svg = lire(QDir::current().filePath(QStringLiteral(".svgtmp")));
+    QVERIFY(svg.contains("<title>SVG Generator Test</title>"));
+    QVERIFY(svg.contains("<desc>Test</desc>"));
+    QSvgRenderer lecteur(svg);
+    QVERIFY(lecteur.isValid());
+    QCOMPARE(lecteur.viewBox(), conteneur->contentsRect());
 }
 
-void ExportGraphiqueTest::rasterExportsDecodeAsTheSnapshot_data() {
-  QTest::addColumn<QString>("nom");
-  QTest::addColumn<QByteArray>("format");
-  QTest::addColumn<bool>("sansPerte");
-  QTest::newRow("png") << "graphe.png" << QByteArray("png") << true;
-  QTest::newRow("jpg") << "graphe.jpg" << QByteArray("jpeg") << false;
-  QTest::newRow("BMP uppercase") << "graphe.BMP" << QByteArray("bmp") << true;
+void ExportGraphiqueTest::rasterExportsDecodeAsTheSnapshot_data()
+{
+    QTest::addColumn<QString>("nom");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("sansPerte");
+    QTest::newRow("png") << "graphe.png" << QByteArray("png") << true;
+    QTest::newRow("jpg") << "graphe.jpg" << QByteArray("jpeg") << false;
+    QTest::newRow("BMP uppercase") << "graphe.BMP" << QByteArray("bmp") << true;
 }
 
-void ExportGraphiqueTest::rasterExportsDecodeAsTheSnapshot() {
-  QFETCH(QString, nom);
-  QFETCH(QByteArray, format);
-  QFETCH(bool, sansPerte);
-  QVERIFY(ExportGraphique::exporter(conteneur, instantane, chemin(nom)));
+void ExportGraphiqueTest::rasterExportsDecodeAsTheSnapshot()
+{
+    QFETCH(QString, nom);
+    QFETCH(QByteArray, format);
+    QFETCH(bool, sansPerte);
+    QVERIFY(ExportGraphique::exporter(conteneur, instantane, chemin(nom)));
 
-  QImageReader lecteur(chemin(nom));
-  QCOMPARE(lecteur.format(), format);
-  QCOMPARE(lecteur.size(), instantane.size());
-  const QImage image = lecteur.read();
-  QVERIFY(!image.isNull());
-  if (sansPerte)
-    QCOMPARE(image.convertToFormat(QImage::Format_RGB32),
-             instantane.toImage().convertToFormat(QImage::Format_RGB32));
-  else
-    QVERIFY(pixelsDeCourbe(image) > 500);
+    QImageReader lecteur(chemin(nom));
+    QCOMPARE(lecteur.format(), format);
+    QCOMPARE(lecteur.size(), instantane.size());
+    const QImage image = lecteur.read();
+    QVERIFY(!image.isNull());
+    if (sansPerte)
+        QCOMPARE(image.convertToFormat(QImage::Format_RGB32),
+                 instantane.toImage().convertToFormat(QImage::Format_RGB32));
+    else
+        QVERIFY(pixelsDeCourbe(image) > 500);
 }
 
-void ExportGraphiqueTest::pdfExportIsOneVectorPage_data() {
-  QTest::addColumn<QString>("nom");
-  QTest::newRow("pdf") << "graphe.pdf";
-  QTest::newRow("PDF uppercase") << "GRAPHE.PDF";
+void ExportGraphiqueTest::pdfExportIsOneVectorPage_data()
+{
+    QTest::addColumn<QString>("nom");
+    QTest::newRow("pdf") << "graphe.pdf";
+    QTest::newRow("PDF uppercase") << "GRAPHE.PDF";
 }
 
-void ExportGraphiqueTest::pdfExportIsOneVectorPage() {
-  QFETCH(QString, nom);
-  const QString fichier = chemin(nom);
-  QVERIFY(ExportGraphique::exporter(conteneur, instantane, fichier));
-  const QByteArray pdf = lire(fichier);
-  QVERIFY(pdf.startsWith("%PDF-"));
-  // The plots must not be pasted in as a picture of the screen.
-  QVERIFY(!pdf.contains("/Subtype /Image"));
-  QVERIFY(!pdf.contains("/Subtype/Image"));
+void ExportGraphiqueTest::pdfExportIsOneVectorPage()
+{
+    QFETCH(QString, nom);
+    const QString fichier = chemin(nom);
+    const QImage ecranAvant = conteneur->grab().toImage();
+    QVERIFY(ExportGraphique::exporter(conteneur, instantane, fichier));
+    // Drawing the plots for the document must leave the screen as it was.
+    QCOMPARE(conteneur->grab().toImage(), ecranAvant);
+    const QByteArray pdf = lire(fichier);
+    QVERIFY(pdf.startsWith("%PDF-"));
+    // The plots must not be pasted in as a picture of the screen.
+    QVERIFY(!pdf.contains("/Subtype /Image"));
+    QVERIFY(!pdf.contains("/Subtype/Image"));
 
-  const QString pdftoppm =
-      QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
-  const QString pdfimages =
-      QStandardPaths::findExecutable(QStringLiteral("pdfimages"));
-  if (pdftoppm.isEmpty() || pdfimages.isEmpty())
-    QSKIP("pdftoppm or pdfimages is not installed");
-  QByteArray liste;
-  QVERIFY(lancer(pdfimages, {QStringLiteral("-list"), fichier}, &liste));
-  QCOMPARE(liste.trimmed().split('\n').size(),
-           2); // the two header lines, no image
+    const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+    const QString pdfimages = QStandardPaths::findExecutable(QStringLiteral("pdfimages"));
+    if (pdftoppm.isEmpty() || pdfimages.isEmpty())
+        QSKIP("pdftoppm or pdfimages is not installed");
+    QByteArray liste;
+    QVERIFY(lancer(pdfimages, {QStringLiteral("-list"), fichier}, &liste));
+    QCOMPARE(liste.trimmed().split('\n').size(),
+             2); // the two header lines, no image
 
-  const QString prefixe = chemin(nom + QStringLiteral("-page"));
-  QVERIFY(lancer(pdftoppm, {QStringLiteral("-r"), QStringLiteral("40"),
-                            QStringLiteral("-png"), fichier, prefixe}));
-  QVERIFY(QFile::exists(prefixe + QStringLiteral("-1.png")));
-  QVERIFY2(!QFile::exists(prefixe + QStringLiteral("-2.png")),
-           "more than one page");
-  QVERIFY(pixelsDeCourbe(QImage(prefixe + QStringLiteral("-1.png"))) > 200);
+    const QString prefixe = chemin(nom + QStringLiteral("-page"));
+    QVERIFY(lancer(pdftoppm, {QStringLiteral("-r"), QStringLiteral("40"), QStringLiteral("-png"),
+                              fichier, prefixe}));
+    QVERIFY(QFile::exists(prefixe + QStringLiteral("-1.png")));
+    QVERIFY2(!QFile::exists(prefixe + QStringLiteral("-2.png")), "more than one page");
+    QVERIFY(pixelsDeCourbe(QImage(prefixe + QStringLiteral("-1.png"))) > 200);
 }
 
-void ExportGraphiqueTest::postScriptExportIsVectorPostScript_data() {
-  QTest::addColumn<QString>("nom");
-  QTest::addColumn<bool>("eps");
-  QTest::newRow("ps") << "graphe.ps" << false;
-  QTest::newRow("PS uppercase") << "graphe2.PS" << false;
-  QTest::newRow("eps") << "graphe.eps" << true;
+void ExportGraphiqueTest::postScriptExportIsVectorPostScript_data()
+{
+    QTest::addColumn<QString>("nom");
+    QTest::addColumn<bool>("eps");
+    QTest::newRow("ps") << "graphe.ps" << false;
+    QTest::newRow("PS uppercase") << "graphe2.PS" << false;
+    QTest::newRow("eps") << "graphe.eps" << true;
 }
 
-void ExportGraphiqueTest::postScriptExportIsVectorPostScript() {
-  QFETCH(QString, nom);
-  QFETCH(bool, eps);
-  const QString fichier = chemin(nom);
-  QVERIFY(ExportGraphique::exporter(conteneur, instantane, fichier));
-  const QByteArray postScript = lire(fichier);
-  QVERIFY(postScript.startsWith("%!PS-Adobe"));
-  QCOMPARE(postScript.left(postScript.indexOf('\n')).contains("EPSF"), eps);
-  // Curves are path operators; no image, not even the small patches that
-  // translucent lines would turn into.
-  QVERIFY(!postScript.contains("/ImageType"));
-  QVERIFY(postScript.count(" l ") + postScript.count(" l\n") > 1000);
-  verifierPostScript(fichier);
+void ExportGraphiqueTest::postScriptExportIsVectorPostScript()
+{
+    QFETCH(QString, nom);
+    QFETCH(bool, eps);
+    const QString fichier = chemin(nom);
+    QVERIFY(ExportGraphique::exporter(conteneur, instantane, fichier));
+    const QByteArray postScript = lire(fichier);
+    QVERIFY(postScript.startsWith("%!PS-Adobe"));
+    QCOMPARE(postScript.left(postScript.indexOf('\n')).contains("EPSF"), eps);
+    // Curves are path operators; no image, not even the small patches that
+    // translucent lines would turn into.
+    QVERIFY(!postScript.contains("/ImageType"));
+    QVERIFY(postScript.count(" l ") + postScript.count(" l\n") > 1000);
+    verifierPostScript(fichier);
 }
 
-void ExportGraphiqueTest::verifierPostScript(const QString &fichier) {
-  const QString gs = QStandardPaths::findExecutable(QStringLiteral("gs"));
-  if (gs.isEmpty())
-    QSKIP("ghostscript is not installed");
-  const QString page = fichier + QStringLiteral("-page.png");
-  QVERIFY(lancer(gs, {QStringLiteral("-q"), QStringLiteral("-dSAFER"),
-                      QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
-                      QStringLiteral("-sDEVICE=png16m"), QStringLiteral("-r40"),
-                      QStringLiteral("-sOutputFile=") + page, fichier}));
-  QVERIFY(pixelsDeCourbe(QImage(page)) > 200);
+void ExportGraphiqueTest::verifierPostScript(const QString& fichier)
+{
+    const QString gs = QStandardPaths::findExecutable(QStringLiteral("gs"));
+    if (gs.isEmpty())
+        QSKIP("ghostscript is not installed");
+    const QString page = fichier + QStringLiteral("-page.png");
+    QVERIFY(lancer(gs, {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
+                        QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=png16m"),
+                        QStringLiteral("-r40"), QStringLiteral("-sOutputFile=") + page, fichier}));
+    QVERIFY(pixelsDeCourbe(QImage(page)) > 200);
 }
 
-void ExportGraphiqueTest::svgExportCopiesSnapshotOverExistingFile() {
-  const QString fichier = chemin(QStringLiteral("existant.svg"));
-  QVERIFY(ecrire(fichier, "ancien contenu"));
-  QVERIFY(ExportGraphique::exporter(conteneur, instantane, fichier));
-  const QByteArray copie = lire(fichier);
-  QCOMPARE(copie, lire(QStringLiteral(".svgtmp")));
-  QVERIFY(QSvgRenderer(copie).isValid());
+void ExportGraphiqueTest::svgExportCopiesSnapshotOverExistingFile()
+{
+    const QString fichier = chemin(QStringLiteral("existant.svg"));
+    QVERIFY(ecrire(fichier, "ancien contenu"));
+    QVERIFY(ExportGraphique::exporter(conteneur, instantane, fichier));
+    const QByteArray copie = lire(fichier);
+    QCOMPARE(copie, lire(QStringLiteral(".svgtmp")));
+    QVERIFY(QSvgRenderer(copie).isValid());
 }
 
-void ExportGraphiqueTest::failedExportsLeaveFilesUntouched_data() {
-  QTest::addColumn<QString>("nom");
-  QTest::addColumn<bool>("sansInstantane");
-  QTest::addColumn<QString>("fichierSvg");
-  QTest::newRow("unknown image suffix") << "existant.xyz" << false << ".svgtmp";
-  QTest::newRow("no snapshot yet") << "existant.png" << true << ".svgtmp";
-  QTest::newRow("scratch svg missing")
-      << "existant2.svg" << false << "absent.svgtmp";
+void ExportGraphiqueTest::failedExportsLeaveFilesUntouched_data()
+{
+    QTest::addColumn<QString>("nom");
+    QTest::addColumn<bool>("sansInstantane");
+    QTest::addColumn<QString>("fichierSvg");
+    QTest::newRow("unknown image suffix") << "existant.xyz" << false << ".svgtmp";
+    QTest::newRow("no snapshot yet") << "existant.png" << true << ".svgtmp";
+    QTest::newRow("scratch svg missing") << "existant2.svg" << false << "absent.svgtmp";
 }
 
-void ExportGraphiqueTest::failedExportsLeaveFilesUntouched() {
-  QFETCH(QString, nom);
-  QFETCH(bool, sansInstantane);
-  QFETCH(QString, fichierSvg);
-  const QString fichier = chemin(nom);
-  QVERIFY(ecrire(fichier, "ancien contenu"));
-  QVERIFY(!ExportGraphique::exporter(
-      conteneur, sansInstantane ? QPixmap() : instantane, fichier, fichierSvg));
-  QCOMPARE(lire(fichier), QByteArray("ancien contenu"));
+void ExportGraphiqueTest::failedExportsLeaveFilesUntouched()
+{
+    QFETCH(QString, nom);
+    QFETCH(bool, sansInstantane);
+    QFETCH(QString, fichierSvg);
+    const QString fichier = chemin(nom);
+    QVERIFY(ecrire(fichier, "ancien contenu"));
+    QVERIFY(!ExportGraphique::exporter(conteneur, sansInstantane ? QPixmap() : instantane, fichier,
+                                       fichierSvg));
+    QCOMPARE(lire(fichier), QByteArray("ancien contenu"));
 }
 
-void ExportGraphiqueTest::cancelledDialogWritesNothing() {
-  const QDir courant = QDir::current();
-  const QStringList avant = courant.entryList(QDir::AllEntries | QDir::Hidden);
-  const QByteArray svgAvant = lire(QStringLiteral(".svgtmp"));
-  QVERIFY(!ExportGraphique::exporter(conteneur, instantane, QString()));
-  QCOMPARE(courant.entryList(QDir::AllEntries | QDir::Hidden), avant);
-  QCOMPARE(lire(QStringLiteral(".svgtmp")), svgAvant);
+void ExportGraphiqueTest::cancelledDialogWritesNothing()
+{
+    const QDir courant = QDir::current();
+    const QStringList avant = courant.entryList(QDir::AllEntries | QDir::Hidden);
+    const QByteArray svgAvant = lire(QStringLiteral(".svgtmp"));
+    QVERIFY(!ExportGraphique::exporter(conteneur, instantane, QString()));
+    QCOMPARE(courant.entryList(QDir::AllEntries | QDir::Hidden), avant);
+    QCOMPARE(lire(QStringLiteral(".svgtmp")), svgAvant);
 }
 
 QTEST_MAIN(ExportGraphiqueTest)
