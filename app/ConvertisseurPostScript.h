@@ -9,12 +9,13 @@
 // The interface uses standard strings only: its source includes poppler and
 // GLib, whose headers name a member `signals`, and must stay free of Qt's
 // keyword macros.
-class ConvertisseurPostScript {
+class ConvertisseurPostScript
+{
 public:
-  // Converts the PDF file at cheminPdf (a local path) and puts the PostScript
-  // text into postScript. With eps set, a one-page document is written as
-  // Encapsulated PostScript. On failure returns false, leaves postScript empty
-  // and describes the reason in erreur.
-  static bool convertir(const std::string &cheminPdf, bool eps,
-                        std::string &postScript, std::string &erreur);
+    // Converts the PDF file at cheminPdf (a local path) and puts the PostScript
+    // text into postScript. With eps set, a one-page document is written as
+    // Encapsulated PostScript. On failure returns false, leaves postScript empty
+    // and describes the reason in erreur.
+    static bool convertir(const std::string& cheminPdf, bool eps, std::string& postScript,
+                          std::string& erreur);
 };

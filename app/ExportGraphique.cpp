@@ -25,39 +25,40 @@ namespace {
 // The part of the file name from its last dot, dot included, or the whole file
 // name when it has none. The directories are left out: a dot or the letters
 // "ps" in a folder name say nothing about the kind of file wanted.
-QString extension(const QString &nomFichier) {
-  const QString nom = QFileInfo(nomFichier).fileName();
-  const int point = nom.lastIndexOf(QLatin1Char('.'));
-  return point < 0 ? nom : nom.mid(point);
+QString extension(const QString& nomFichier)
+{
+    const QString nom = QFileInfo(nomFichier).fileName();
+    const int point = nom.lastIndexOf(QLatin1Char('.'));
+    return point < 0 ? nom : nom.mid(point);
 }
 
 // Draws a widget tree as vector graphics. QWidget::render onto a printer goes
 // through a pixmap, and a Qwt canvas paints its backing store even into a
 // QPicture, so the plots are drawn by QwtPlotRenderer from their items instead;
 // any other widget paints itself, then its children are drawn the same way.
-void dessinerWidget(QWidget *widget, QPainter &painter, const QPoint &position,
-                    QWidget::RenderFlags drapeaux) {
-  if (auto *plot = qobject_cast<QwtPlot *>(widget)) {
-    QwtPlotRenderer().render(plot, &painter, QRectF(position, plot->size()));
-    return;
-  }
-  widget->render(&painter, position, QRegion(), drapeaux);
-  for (QObject *enfant : widget->children()) {
-    auto *sousWidget = qobject_cast<QWidget *>(enfant);
-    if (sousWidget && !sousWidget->isWindow() &&
-        sousWidget->isVisibleTo(widget))
-      dessinerWidget(sousWidget, painter, position + sousWidget->pos(),
-                     QWidget::RenderFlags());
-  }
+void dessinerWidget(QWidget* widget, QPainter& painter, const QPoint& position,
+                    QWidget::RenderFlags drapeaux)
+{
+    if (auto* plot = qobject_cast<QwtPlot*>(widget)) {
+        QwtPlotRenderer().render(plot, &painter, QRectF(position, plot->size()));
+        return;
+    }
+    widget->render(&painter, position, QRegion(), drapeaux);
+    for (QObject* enfant : widget->children()) {
+        auto* sousWidget = qobject_cast<QWidget*>(enfant);
+        if (sousWidget && !sousWidget->isWindow() && sousWidget->isVisibleTo(widget))
+            dessinerWidget(sousWidget, painter, position + sousWidget->pos(),
+                           QWidget::RenderFlags());
+    }
 }
 
-QPicture dessinVectoriel(QWidget *conteneur) {
-  QPicture dessin;
-  QPainter painter(&dessin);
-  dessinerWidget(conteneur, painter, QPoint(0, 0),
-                 QWidget::DrawWindowBackground);
-  painter.end();
-  return dessin;
+QPicture dessinVectoriel(QWidget* conteneur)
+{
+    QPicture dessin;
+    QPainter painter(&dessin);
+    dessinerWidget(conteneur, painter, QPoint(0, 0), QWidget::DrawWindowBackground);
+    painter.end();
+    return dessin;
 }
 
 // Prints the container on one page of a PDF document. The PDF/A-1b flavour
@@ -66,199 +67,196 @@ QPicture dessinVectoriel(QWidget *conteneur) {
 // (tens of megabytes of drawing operators for three plots), and cairo, which
 // has no transparency in PostScript, would paste a bitmap at every crossing of
 // the grid lines.
-bool imprimerPdf(QWidget *conteneur, const QString &nomFichier) {
-  if (!conteneur) {
-    qDebug() << "PDF export: no plots area to draw";
-    return false;
-  }
-  const QPicture dessin = dessinVectoriel(conteneur);
+bool imprimerPdf(QWidget* conteneur, const QString& nomFichier)
+{
+    if (!conteneur) {
+        qDebug() << "PDF export: no plots area to draw";
+        return false;
+    }
+    const QPicture dessin = dessinVectoriel(conteneur);
 
-  QPrinter printer(QPrinter::HighResolution);
-  printer.setOutputFileName(nomFichier);
-  printer.setOutputFormat(QPrinter::PdfFormat);
-  printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
-  QPainter painter;
-  if (!painter.begin(&printer)) {
-    qDebug() << "PDF export: cannot write" << nomFichier;
-    return false;
-  }
-  // QPainter::drawPicture already scales from the screen to the printer
-  // resolution; a plots area larger than the printable area is shrunk to fit
-  // it.
-  const QSizeF taille(conteneur->width() * qreal(printer.logicalDpiX()) /
-                          dessin.logicalDpiX(),
-                      conteneur->height() * qreal(printer.logicalDpiY()) /
-                          dessin.logicalDpiY());
-  const QSizeF page =
-      printer.pageLayout().paintRectPixels(printer.resolution()).size();
-  const qreal facteur = qMin<qreal>(1.0, qMin(page.width() / taille.width(),
-                                              page.height() / taille.height()));
-  painter.scale(facteur, facteur);
-  painter.drawPicture(0, 0, dessin);
-  return painter.end();
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFileName(nomFichier);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        qDebug() << "PDF export: cannot write" << nomFichier;
+        return false;
+    }
+    // QPainter::drawPicture already scales from the screen to the printer
+    // resolution; a plots area larger than the printable area is shrunk to fit
+    // it.
+    const QSizeF taille(conteneur->width() * qreal(printer.logicalDpiX()) / dessin.logicalDpiX(),
+                        conteneur->height() * qreal(printer.logicalDpiY()) / dessin.logicalDpiY());
+    const QSizeF page = printer.pageLayout().paintRectPixels(printer.resolution()).size();
+    const qreal facteur =
+        qMin<qreal>(1.0, qMin(page.width() / taille.width(), page.height() / taille.height()));
+    painter.scale(facteur, facteur);
+    painter.drawPicture(0, 0, dessin);
+    return painter.end();
 }
 
 // Replaces the file in one step, so that a failure leaves the former file as it
 // was.
-bool remplacerFichier(const QString &nomFichier, const QByteArray &contenu) {
-  QSaveFile fichier(nomFichier);
-  if (!fichier.open(QIODevice::WriteOnly) ||
-      fichier.write(contenu) != contenu.size() || !fichier.commit()) {
-    qDebug() << "export: cannot write" << nomFichier << fichier.errorString();
-    return false;
-  }
-  return true;
+bool remplacerFichier(const QString& nomFichier, const QByteArray& contenu)
+{
+    QSaveFile fichier(nomFichier);
+    if (!fichier.open(QIODevice::WriteOnly) || fichier.write(contenu) != contenu.size() ||
+        !fichier.commit()) {
+        qDebug() << "export: cannot write" << nomFichier << fichier.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
-QString ExportGraphique::nomPropose(const QDateTime &moment) {
-  return tr("exportation_") + moment.toString(tr("dd_MM_yyyy_hh_mm_ss")) +
-         QStringLiteral(".png");
+QString ExportGraphique::nomPropose(const QDateTime& moment)
+{
+    return tr("exportation_") + moment.toString(tr("dd_MM_yyyy_hh_mm_ss")) + QStringLiteral(".png");
 }
 
-QString ExportGraphique::filtreImages() {
-  QStringList motifs;
-  for (const QByteArray &format : QImageWriter::supportedImageFormats())
-    motifs << QStringLiteral("*.") + QString::fromLatin1(format);
-  if (motifs.isEmpty())
-    return QString();
-  return tr("Images (%1)").arg(motifs.join(QLatin1Char(' ')));
+QString ExportGraphique::filtreImages()
+{
+    QStringList motifs;
+    for (const QByteArray& format : QImageWriter::supportedImageFormats())
+        motifs << QStringLiteral("*.") + QString::fromLatin1(format);
+    if (motifs.isEmpty())
+        return QString();
+    return tr("Images (%1)").arg(motifs.join(QLatin1Char(' ')));
 }
 
-QString ExportGraphique::filtres() {
-  QStringList liste{tr("Document PDF (*.pdf)"),
-                    tr("Image vectorielle SVG (*.svg)"),
-                    tr("Document Postscript (*.ps)")};
-  const QString images = filtreImages();
-  if (!images.isEmpty())
-    liste << images;
-  return liste.join(QStringLiteral(";;"));
+QString ExportGraphique::filtres()
+{
+    QStringList liste{tr("Document PDF (*.pdf)"), tr("Image vectorielle SVG (*.svg)"),
+                      tr("Document Postscript (*.ps)")};
+    const QString images = filtreImages();
+    if (!images.isEmpty())
+        liste << images;
+    return liste.join(QStringLiteral(";;"));
 }
 
-ExportGraphique::Format
-ExportGraphique::formatPourNom(const QString &nomFichier) {
-  const QString suffixe = extension(nomFichier);
-  if (suffixe.contains(QLatin1String("pdf"), Qt::CaseInsensitive))
-    return Format::Pdf;
-  if (suffixe.contains(QLatin1String("ps"), Qt::CaseInsensitive))
-    return Format::PostScript;
-  if (suffixe.contains(QLatin1String("svg"), Qt::CaseInsensitive))
-    return Format::Svg;
-  return Format::Image;
+ExportGraphique::Format ExportGraphique::formatPourNom(const QString& nomFichier)
+{
+    const QString suffixe = extension(nomFichier);
+    if (suffixe.contains(QLatin1String("pdf"), Qt::CaseInsensitive))
+        return Format::Pdf;
+    if (suffixe.contains(QLatin1String("ps"), Qt::CaseInsensitive))
+        return Format::PostScript;
+    if (suffixe.contains(QLatin1String("svg"), Qt::CaseInsensitive))
+        return Format::Svg;
+    return Format::Image;
 }
 
-QPixmap ExportGraphique::prendreInstantane(QWidget *conteneur,
-                                           const QString &fichierSvg) {
-  if (!conteneur) {
-    qDebug() << "snapshot: no plots area";
-    return QPixmap();
-  }
-  const QPixmap image = conteneur->grab();
-  ecrireSvgInstantane(conteneur, fichierSvg);
-  return image;
+QPixmap ExportGraphique::prendreInstantane(QWidget* conteneur, const QString& fichierSvg)
+{
+    if (!conteneur) {
+        qDebug() << "snapshot: no plots area";
+        return QPixmap();
+    }
+    const QPixmap image = conteneur->grab();
+    ecrireSvgInstantane(conteneur, fichierSvg);
+    return image;
 }
 
-bool ExportGraphique::ecrireSvgInstantane(QWidget *conteneur,
-                                          const QString &fichierSvg) {
-  if (!conteneur)
-    return false;
-  QSvgGenerator generateur;
-  generateur.setFileName(fichierSvg);
-  generateur.setSize(conteneur->size());
-  generateur.setViewBox(conteneur->contentsRect());
-  generateur.setTitle(tr("SVG Generator Test"));
-  generateur.setDescription(tr("Test"));
-  QPainter painter;
-  if (!painter.begin(&generateur)) {
-    qDebug() << "snapshot: cannot write" << fichierSvg;
-    return false;
-  }
-  conteneur->render(&painter, QPoint(0, 0), QRegion(),
-                    QWidget::DrawWindowBackground | QWidget::DrawChildren);
-  return painter.end();
+bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fichierSvg)
+{
+    if (!conteneur)
+        return false;
+    QSvgGenerator generateur;
+    generateur.setFileName(fichierSvg);
+    generateur.setSize(conteneur->size());
+    generateur.setViewBox(conteneur->contentsRect());
+    generateur.setTitle(tr("SVG Generator Test"));
+    generateur.setDescription(tr("Test"));
+    QPainter painter;
+    if (!painter.begin(&generateur)) {
+        qDebug() << "snapshot: cannot write" << fichierSvg;
+        return false;
+    }
+    conteneur->render(&painter, QPoint(0, 0), QRegion(),
+                      QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    return painter.end();
 }
 
-bool ExportGraphique::exporter(QWidget *conteneur, const QPixmap &instantane,
-                               const QString &nomFichier,
-                               const QString &fichierSvg) {
-  if (nomFichier.isEmpty()) {
-    qDebug() << "export: no file name, nothing written";
-    return false;
-  }
-  switch (formatPourNom(nomFichier)) {
-  case Format::Pdf:
-    return ecrirePdf(conteneur, nomFichier);
-  case Format::PostScript:
-    return ecrirePostScript(
-        conteneur, nomFichier,
-        extension(nomFichier)
-                .compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0);
-  case Format::Svg:
-    return copierSvg(fichierSvg, nomFichier);
-  case Format::Image:
-    break;
-  }
-  return ecrireImage(instantane, nomFichier);
+bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
+                               const QString& nomFichier, const QString& fichierSvg)
+{
+    if (nomFichier.isEmpty()) {
+        qDebug() << "export: no file name, nothing written";
+        return false;
+    }
+    switch (formatPourNom(nomFichier)) {
+    case Format::Pdf:
+        return ecrirePdf(conteneur, nomFichier);
+    case Format::PostScript:
+        return ecrirePostScript(
+            conteneur, nomFichier,
+            extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0);
+    case Format::Svg:
+        return copierSvg(fichierSvg, nomFichier);
+    case Format::Image:
+        break;
+    }
+    return ecrireImage(instantane, nomFichier);
 }
 
-bool ExportGraphique::ecrirePdf(QWidget *conteneur, const QString &nomFichier) {
-  return imprimerPdf(conteneur, nomFichier);
+bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier)
+{
+    return imprimerPdf(conteneur, nomFichier);
 }
 
-bool ExportGraphique::ecrirePostScript(QWidget *conteneur,
-                                       const QString &nomFichier, bool eps) {
-  const QTemporaryDir dossier;
-  if (!dossier.isValid()) {
-    qDebug() << "PostScript export: no temporary folder"
-             << dossier.errorString();
-    return false;
-  }
-  const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
-  if (!imprimerPdf(conteneur, pdf))
-    return false;
-  std::string postScript;
-  std::string erreur;
-  if (!ConvertisseurPostScript::convertir(QFile::encodeName(pdf).toStdString(),
-                                          eps, postScript, erreur)) {
-    qDebug() << "PostScript export:" << QString::fromStdString(erreur);
-    return false;
-  }
-  return remplacerFichier(nomFichier, QByteArray::fromStdString(postScript));
+bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps)
+{
+    const QTemporaryDir dossier;
+    if (!dossier.isValid()) {
+        qDebug() << "PostScript export: no temporary folder" << dossier.errorString();
+        return false;
+    }
+    const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
+    if (!imprimerPdf(conteneur, pdf))
+        return false;
+    std::string postScript;
+    std::string erreur;
+    if (!ConvertisseurPostScript::convertir(QFile::encodeName(pdf).toStdString(), eps, postScript,
+                                            erreur)) {
+        qDebug() << "PostScript export:" << QString::fromStdString(erreur);
+        return false;
+    }
+    return remplacerFichier(nomFichier, QByteArray::fromStdString(postScript));
 }
 
-bool ExportGraphique::copierSvg(const QString &fichierSvg,
-                                const QString &nomFichier) {
-  QFile source(fichierSvg);
-  if (!source.open(QIODevice::ReadOnly)) {
-    qDebug() << "SVG export: no snapshot to copy" << fichierSvg
-             << source.errorString();
-    return false;
-  }
-  const QByteArray contenu = source.readAll();
-  source.close();
-  return remplacerFichier(nomFichier, contenu);
+bool ExportGraphique::copierSvg(const QString& fichierSvg, const QString& nomFichier)
+{
+    QFile source(fichierSvg);
+    if (!source.open(QIODevice::ReadOnly)) {
+        qDebug() << "SVG export: no snapshot to copy" << fichierSvg << source.errorString();
+        return false;
+    }
+    const QByteArray contenu = source.readAll();
+    source.close();
+    return remplacerFichier(nomFichier, contenu);
 }
 
-bool ExportGraphique::ecrireImage(const QPixmap &instantane,
-                                  const QString &nomFichier) {
-  if (instantane.isNull()) {
-    qDebug() << "image export: no snapshot taken";
-    return false;
-  }
-  // Checked before the file is opened: an image writer that does not know the
-  // format would still have created, or emptied, the file.
-  const QByteArray format = QFileInfo(nomFichier).suffix().toLower().toLatin1();
-  if (!QImageWriter::supportedImageFormats().contains(format)) {
-    qDebug() << "image export: no writable image format for" << nomFichier;
-    return false;
-  }
-  QSaveFile fichier(nomFichier);
-  if (!fichier.open(QIODevice::WriteOnly) ||
-      !instantane.save(&fichier, format.constData()) || !fichier.commit()) {
-    qDebug() << "image export: cannot write" << nomFichier
-             << fichier.errorString();
-    return false;
-  }
-  return true;
+bool ExportGraphique::ecrireImage(const QPixmap& instantane, const QString& nomFichier)
+{
+    if (instantane.isNull()) {
+        qDebug() << "image export: no snapshot taken";
+        return false;
+    }
+    // Checked before the file is opened: an image writer that does not know the
+    // format would still have created, or emptied, the file.
+    const QByteArray format = QFileInfo(nomFichier).suffix().toLower().toLatin1();
+    if (!QImageWriter::supportedImageFormats().contains(format)) {
+        qDebug() << "image export: no writable image format for" << nomFichier;
+        return false;
+    }
+    QSaveFile fichier(nomFichier);
+    if (!fichier.open(QIODevice::WriteOnly) || !instantane.save(&fichier, format.constData()) ||
+        !fichier.commit()) {
+        qDebug() << "image export: cannot write" << nomFichier << fichier.errorString();
+        return false;
+    }
+    return true;
 }

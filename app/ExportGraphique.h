@@ -13,47 +13,44 @@ class QWidget;
 // graphics; SVG and raster exports copy the last snapshot, so an export made
 // while the display is paused shows the display as it was frozen. Failures are
 // reported by the return value and the debug output only.
-class ExportGraphique {
-  Q_DECLARE_TR_FUNCTIONS(ExportGraphique)
+class ExportGraphique
+{
+    Q_DECLARE_TR_FUNCTIONS(ExportGraphique)
 
 public:
-  enum class Format { Pdf, PostScript, Svg, Image };
+    enum class Format { Pdf, PostScript, Svg, Image };
 
-  // Scratch SVG file of the last snapshot, in the current directory.
-  static QString fichierSvgTemporaire() { return QStringLiteral(".svgtmp"); }
+    // Scratch SVG file of the last snapshot, in the current directory.
+    static QString fichierSvgTemporaire() { return QStringLiteral(".svgtmp"); }
 
-  // "exportation_dd_MM_yyyy_hh_mm_ss.png" for the given local date and time.
-  static QString nomPropose(const QDateTime &moment);
-  // "Images (*.bmp *.jpg ...)" over every writable image format; empty when
-  // there is none.
-  static QString filtreImages();
-  // The save dialog's filters in order (PDF, SVG, PostScript, images) joined by
-  // ";;".
-  static QString filtres();
-  // The kind of file written for a chosen name.
-  static Format formatPourNom(const QString &nomFichier);
+    // "exportation_dd_MM_yyyy_hh_mm_ss.png" for the given local date and time.
+    static QString nomPropose(const QDateTime& moment);
+    // "Images (*.bmp *.jpg ...)" over every writable image format; empty when
+    // there is none.
+    static QString filtreImages();
+    // The save dialog's filters in order (PDF, SVG, PostScript, images) joined by
+    // ";;".
+    static QString filtres();
+    // The kind of file written for a chosen name.
+    static Format formatPourNom(const QString& nomFichier);
 
-  // Grabs the container into a pixmap and writes its SVG drawing to fichierSvg;
-  // returns the pixmap (null when the container is null).
-  static QPixmap
-  prendreInstantane(QWidget *conteneur,
-                    const QString &fichierSvg = fichierSvgTemporaire());
-  // Writes the SVG drawing of the container to fichierSvg.
-  static bool ecrireSvgInstantane(QWidget *conteneur,
-                                  const QString &fichierSvg);
+    // Grabs the container into a pixmap and writes its SVG drawing to fichierSvg;
+    // returns the pixmap (null when the container is null).
+    static QPixmap prendreInstantane(QWidget* conteneur,
+                                     const QString& fichierSvg = fichierSvgTemporaire());
+    // Writes the SVG drawing of the container to fichierSvg.
+    static bool ecrireSvgInstantane(QWidget* conteneur, const QString& fichierSvg);
 
-  // Writes the export file nomFichier (an empty name, a cancelled dialog,
-  // writes nothing). The container is drawn for PDF and PostScript, fichierSvg
-  // is copied for SVG and instantane saved for raster images.
-  static bool exporter(QWidget *conteneur, const QPixmap &instantane,
-                       const QString &nomFichier,
-                       const QString &fichierSvg = fichierSvgTemporaire());
+    // Writes the export file nomFichier (an empty name, a cancelled dialog,
+    // writes nothing). The container is drawn for PDF and PostScript, fichierSvg
+    // is copied for SVG and instantane saved for raster images.
+    static bool exporter(QWidget* conteneur, const QPixmap& instantane, const QString& nomFichier,
+                         const QString& fichierSvg = fichierSvgTemporaire());
 
-  static bool ecrirePdf(QWidget *conteneur, const QString &nomFichier);
-  // With eps set, the document is Encapsulated PostScript.
-  static bool ecrirePostScript(QWidget *conteneur, const QString &nomFichier,
-                               bool eps = false);
-  // Replaces nomFichier by a copy of fichierSvg.
-  static bool copierSvg(const QString &fichierSvg, const QString &nomFichier);
-  static bool ecrireImage(const QPixmap &instantane, const QString &nomFichier);
+    static bool ecrirePdf(QWidget* conteneur, const QString& nomFichier);
+    // With eps set, the document is Encapsulated PostScript.
+    static bool ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps = false);
+    // Replaces nomFichier by a copy of fichierSvg.
+    static bool copierSvg(const QString& fichierSvg, const QString& nomFichier);
+    static bool ecrireImage(const QPixmap& instantane, const QString& nomFichier);
 };
