@@ -3,6 +3,8 @@
 #include "fft/HeapArray.h"
 #include "fft/Oscillator.h"
 
+class RealFftTest;
+
 namespace fft {
 
 // Forward DFT of N = 2^n real samples, radix-2 decimation in time, computed on
@@ -29,6 +31,8 @@ public:
     DataType* workBuffer() { return _work.data(); }
 
 private:
+    friend class ::RealFftTest;
+
     // Passes p <= TRIGO_BD_LIMIT read their twiddles from _cosTable, later
     // ones from _oscillators[p - TRIGO_BD_LIMIT - 1].
     static constexpr int TRIGO_BD_LIMIT = 12;
