@@ -17,7 +17,6 @@ public:
     explicit HeapArray(long size = 0) { resize(size); }
     HeapArray(const HeapArray&) = delete;
     HeapArray& operator=(const HeapArray&) = delete;
-    virtual ~HeapArray() = default;
 
     long size() const { return _len; }
 

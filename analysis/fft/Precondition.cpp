@@ -1,6 +1,7 @@
 #include "fft/Precondition.h"
 
 #include <QtGlobal>
+#include <cstdlib>
 
 namespace fft {
 
@@ -8,7 +9,7 @@ void preconditionFailed(const char* condition, const char* file, int line)
 {
     qFatal("fft: precondition failed: %s (%s:%d)", condition, file, line);
     // qFatal does not return, but it is not declared [[noreturn]] everywhere.
-    abort();
+    std::abort();
 }
 
 } // namespace fft

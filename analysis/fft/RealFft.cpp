@@ -94,7 +94,9 @@ void RealFft<DT>::forward(DataType f[], const DataType x[])
         return;
     }
 
-    // Alternate between f and the work buffer so that the last pass writes f.
+    // The passes alternate between f and the work buffer so that the last one
+    // writes f. Passes 1 and 2 would write dest and pass 3 src; run together,
+    // they write src directly.
     DataType* dest = (_nbBits & 1) != 0 ? workBuffer() : f;
     DataType* src = (_nbBits & 1) != 0 ? f : workBuffer();
 
