@@ -18,7 +18,12 @@
 #include <QWidget>
 
 #include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
 #include <qwt_plot_renderer.h>
+
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -32,6 +37,71 @@ QString extension(const QString& nomFichier)
     return point < 0 ? nom : nom.mid(point);
 }
 
+// Gives a plot's grids and curves, for the time of a drawing on paper, the pens
+// that look as they do on screen. A pen of width 0 is one device pixel wide: on
+// a 1200 dpi page a hairline, its dots a hairline apart, so the dotted minor
+// grid would print as a dense solid mesh; it becomes one screen pixel wide.
+// Translucent colours are mixed with the canvas background: PostScript has no
+// transparency, and Qt writes a translucent dotted line to PDF as one filled
+// rectangle per dot.
+class StylosImprimables
+{
+public:
+    explicit StylosImprimables(QwtPlot* graphe) : plot(graphe), autoReplot(graphe->autoReplot())
+    {
+        // The pens are put back before anything is painted on screen again.
+        plot->setAutoReplot(false);
+        const QColor fond = plot->canvasBackground().color();
+        for (QwtPlotItem* item : plot->itemList(QwtPlotItem::Rtti_PlotGrid)) {
+            auto* grille = static_cast<QwtPlotGrid*>(item);
+            const QPen majeur = grille->majorPen();
+            const QPen mineur = grille->minorPen();
+            grille->setMajorPen(imprimable(majeur, fond));
+            grille->setMinorPen(imprimable(mineur, fond));
+            retours.push_back([grille, majeur, mineur] {
+                grille->setMajorPen(majeur);
+                grille->setMinorPen(mineur);
+            });
+        }
+        for (QwtPlotItem* item : plot->itemList(QwtPlotItem::Rtti_PlotCurve)) {
+            auto* courbe = static_cast<QwtPlotCurve*>(item);
+            const QPen stylo = courbe->pen();
+            courbe->setPen(imprimable(stylo, fond));
+            retours.push_back([courbe, stylo] { courbe->setPen(stylo); });
+        }
+    }
+
+    ~StylosImprimables()
+    {
+        for (const auto& retour : retours)
+            retour();
+        plot->setAutoReplot(autoReplot);
+    }
+
+    StylosImprimables(const StylosImprimables&) = delete;
+    StylosImprimables& operator=(const StylosImprimables&) = delete;
+
+private:
+    static QPen imprimable(QPen stylo, const QColor& fond)
+    {
+        if (stylo.widthF() == 0.0)
+            stylo.setWidthF(1.0);
+        stylo.setCosmetic(false);
+        const QColor couleur = stylo.color();
+        if (couleur.alpha() < 255 && fond.isValid()) {
+            const qreal a = couleur.alphaF();
+            stylo.setColor(QColor::fromRgbF(a * couleur.redF() + (1 - a) * fond.redF(),
+                                            a * couleur.greenF() + (1 - a) * fond.greenF(),
+                                            a * couleur.blueF() + (1 - a) * fond.blueF()));
+        }
+        return stylo;
+    }
+
+    QwtPlot* plot;
+    bool autoReplot;
+    std::vector<std::function<void()>> retours;
+};
+
 // Draws a widget tree as vector graphics. QWidget::render onto a printer goes
 // through a pixmap, and a Qwt canvas paints its backing store even into a
 // QPicture, so the plots are drawn by QwtPlotRenderer from their items instead;
@@ -40,6 +110,7 @@ void dessinerWidget(QWidget* widget, QPainter& painter, const QPoint& position,
                     QWidget::RenderFlags drapeaux)
 {
     if (auto* plot = qobject_cast<QwtPlot*>(widget)) {
+        const StylosImprimables stylos(plot);
         QwtPlotRenderer().render(plot, &painter, QRectF(position, plot->size()));
         return;
     }
@@ -61,13 +132,11 @@ QPicture dessinVectoriel(QWidget* conteneur)
     return dessin;
 }
 
-// Prints the container on one page of a PDF document. The PDF/A-1b flavour
-// makes Qt draw translucent pens opaque (PDF/A-1 forbids transparency). Without
-// it, Qt strokes every dot of the translucent dotted grid as a filled rectangle
-// (tens of megabytes of drawing operators for three plots), and cairo, which
-// has no transparency in PostScript, would paste a bitmap at every crossing of
-// the grid lines.
-bool imprimerPdf(QWidget* conteneur, const QString& nomFichier)
+// Prints the container on one page of a PDF document. For a document to be
+// turned into PostScript, the PDF/A-1b flavour makes Qt draw whatever is still
+// translucent opaque (PDF/A-1 forbids transparency): cairo would otherwise paste
+// a bitmap wherever translucent drawing overlaps other drawing.
+bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque)
 {
     if (!conteneur) {
         qDebug() << "PDF export: no plots area to draw";
@@ -78,7 +147,8 @@ bool imprimerPdf(QWidget* conteneur, const QString& nomFichier)
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFileName(nomFichier);
     printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+    if (opaque)
+        printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
     QPainter painter;
     if (!painter.begin(&printer)) {
         qDebug() << "PDF export: cannot write" << nomFichier;
@@ -204,7 +274,7 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
 
 bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier)
 {
-    return imprimerPdf(conteneur, nomFichier);
+    return imprimerPdf(conteneur, nomFichier, false);
 }
 
 bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps)
@@ -215,7 +285,7 @@ bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFic
         return false;
     }
     const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
-    if (!imprimerPdf(conteneur, pdf))
+    if (!imprimerPdf(conteneur, pdf, true))
         return false;
     std::string postScript;
     std::string erreur;

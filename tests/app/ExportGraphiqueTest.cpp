@@ -275,9 +275,14 @@ void ExportGraphiqueTest::pdfExportIsOneVectorPage()
     QFETCH(QString, nom);
     const QString fichier = chemin(nom);
     const QImage ecranAvant = conteneur->grab().toImage();
+    auto* grille = static_cast<QwtPlotGrid*>(
+        conteneur->findChild<QwtPlot*>()->itemList(QwtPlotItem::Rtti_PlotGrid).first());
+    const QPen mineurAvant = grille->minorPen();
     QVERIFY(ExportGraphique::exporter(conteneur, instantane, fichier));
-    // Drawing the plots for the document must leave the screen as it was.
+    // Drawing the plots for the document must leave the screen and the plots'
+    // pens as they were.
     QCOMPARE(conteneur->grab().toImage(), ecranAvant);
+    QCOMPARE(grille->minorPen(), mineurAvant);
     const QByteArray pdf = lire(fichier);
     QVERIFY(pdf.startsWith("%PDF-"));
     // The plots must not be pasted in as a picture of the screen.
