@@ -210,12 +210,25 @@ bool AbstractSerialPrivate::readFromEngine()
 
 bool AbstractSerialPrivate::receiveWriteNotification()
 {
-    if (engine->isWriteNotificationEnabled())
-        setWriteNotificationEnabled(false);
+    // Switching the write notification on may report at once that the port takes
+    // bytes; answering that from inside this call would recurse once per block,
+    // so it is noted here and served by the loop below.
+    if (isWriting) {
+        writeNotificationPending = true;
+        return false;
+    }
+    isWriting = true;
     const qint64 before = writeBuffer.size();
-    flushWriteBuffer();
-    if (!writeBuffer.isEmpty())
-        setWriteNotificationEnabled(true);
+    do {
+        writeNotificationPending = false;
+        if (engine->isWriteNotificationEnabled())
+            setWriteNotificationEnabled(false);
+        flushWriteBuffer();
+        if (!writeBuffer.isEmpty())
+            setWriteNotificationEnabled(true);
+    } while (writeNotificationPending && !writeBuffer.isEmpty());
+    writeNotificationPending = false;
+    isWriting = false;
     return writeBuffer.size() < before;
 }
 

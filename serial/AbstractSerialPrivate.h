@@ -74,6 +74,9 @@ public:
     bool lastCts = false;
     bool lastDsr = false;
     bool lastRing = false;
+    // A write notification is being handled, and another arrived meanwhile.
+    bool isWriting = false;
+    bool writeNotificationPending = false;
     // readChannelFinished() has been emitted for the current open.
     bool hungUp = false;
 

@@ -8,7 +8,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <termios.h>
+#include <thread>
 
 namespace {
 
@@ -102,6 +104,7 @@ private Q_SLOTS:
     void waitForReadyReadTimesOutThenSignalsAgain();
     void slotWaitingInsideReadyReadGetsNoNestedSignal();
     void resetDropsReceivedBytes();
+    void hangUpFinishesReadChannelOnce_data();
     void hangUpFinishesReadChannelOnce();
 };
 
@@ -704,6 +707,7 @@ void AbstractSerialTest::writesReachTheInstrument_data()
     QTest::newRow("unbuffered, blocks and a rest") << false << 1300;
     QTest::newRow("buffered, blocks and a rest") << true << 1300;
     QTest::newRow("buffered, several writes") << true << 3000;
+    QTest::newRow("buffered, beyond one buffer block") << true << 40000;
 }
 
 void AbstractSerialTest::writesReachTheInstrument()
@@ -719,12 +723,23 @@ void AbstractSerialTest::writesReachTheInstrument()
     qint64 reported = 0;
     connect(&serial, &QIODevice::bytesWritten, [&](qint64 bytes) { reported += bytes; });
 
+    // The instrument drains its side on its own, as a real line drains at its rate.
+    QByteArray received;
+    std::atomic<bool> drained{false};
+    std::thread instrumentSide([&] {
+        received = instrument.receive(size, 10000);
+        drained = true;
+    });
+    const auto joinOnReturn = qScopeGuard([&] { instrumentSide.join(); });
+
     const QByteArray sent = pattern(size);
-    for (int offset = 0; offset < size; offset += 1300)
-        QCOMPARE(serial.write(sent.mid(offset, 1300)), qint64(qMin(1300, size - offset)));
-    if (buffered)
-        QTRY_COMPARE(serial.bytesToWrite(), qint64(0));
-    QCOMPARE(instrument.receive(size), sent);
+    const int chunk = size > 16384 ? size : 1300;
+    for (int offset = 0; offset < size; offset += chunk)
+        QCOMPARE(serial.write(sent.mid(offset, chunk)), qint64(qMin(chunk, size - offset)));
+    QTRY_VERIFY_WITH_TIMEOUT(drained, 15000);
+    QCOMPARE(received.size(), sent.size());
+    QVERIFY(received == sent);
+    QCOMPARE(serial.bytesToWrite(), qint64(0));
     QTRY_COMPARE(reported, qint64(size));
 
     // Nothing to send is no failure.
@@ -806,8 +821,16 @@ void AbstractSerialTest::resetDropsReceivedBytes()
     QCOMPARE(serial.readAll(), pattern(10, 100));
 }
 
+void AbstractSerialTest::hangUpFinishesReadChannelOnce_data()
+{
+    QTest::addColumn<bool>("closeInSlot");
+    QTest::newRow("user closes later") << false;
+    QTest::newRow("user closes from the signal") << true;
+}
+
 void AbstractSerialTest::hangUpFinishesReadChannelOnce()
 {
+    QFETCH(bool, closeInSlot);
     InstrumentTerminal instrument;
     AbstractSerial serial;
     serial.setDeviceName(instrument.name());
@@ -815,11 +838,14 @@ void AbstractSerialTest::hangUpFinishesReadChannelOnce()
     BlockReader reader(serial);
     QSignalSpy finished(&serial, &QIODevice::readChannelFinished);
     QSignalSpy exceptions(&serial, &AbstractSerial::exception);
+    if (closeInSlot)
+        connect(&serial, &QIODevice::readChannelFinished, &serial, &AbstractSerial::close);
 
     for (int block = 0; block < 4; ++block) {
         QVERIFY(instrument.send(pattern(16, 16 * block)));
         QTRY_COMPARE(reader.received.size(), 16 * (block + 1));
     }
+    instrument.send(pattern(5, 64));
     instrument.hangUp();
     QTRY_COMPARE(finished.size(), 1);
 
@@ -830,10 +856,17 @@ void AbstractSerialTest::hangUpFinishesReadChannelOnce()
     QCOMPARE(exceptions.size(), 0);
     QCOMPARE(reader.notices, noticesAtHangUp);
     QCOMPARE(reader.received, pattern(64));
+    QCOMPARE(serial.isOpen(), !closeInSlot);
+    if (closeInSlot)
+        return;
 
-    // The user stops cleanly: a last read fails, the close succeeds.
+    // The user stops cleanly: a last read or wait fails at once, the close succeeds.
     char rest[16];
     QVERIFY(serial.read(rest, sizeof rest) <= 0);
+    QVERIFY(!serial.waitForReadyRead(-1));
+    QCOMPARE(serial.errorString(),
+             QStringLiteral("Controls::Wait for ready read from device - i/o problem. Error!"));
+    QCOMPARE(finished.size(), 1);
     serial.setStatusSignalEnabled(true);
     QSignalSpy statuses(&serial, &AbstractSerial::signalStatus);
     serial.close();
