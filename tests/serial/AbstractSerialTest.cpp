@@ -99,6 +99,7 @@ private Q_SLOTS:
     void partialBlockWaitsWithoutBusyLoop();
     void bufferedModeKeepsEveryByte_data();
     void bufferedModeKeepsEveryByte();
+    void raisingReadLimitReleasesHeldBytes();
     void writesReachTheInstrument_data();
     void writesReachTheInstrument();
     void waitForReadyReadTimesOutThenSignalsAgain();
@@ -699,6 +700,25 @@ void AbstractSerialTest::bufferedModeKeepsEveryByte()
         QVERIFY2(largestWaiting <= limit, qPrintable(QString::number(largestWaiting)));
 }
 
+void AbstractSerialTest::raisingReadLimitReleasesHeldBytes()
+{
+    InstrumentTerminal instrument;
+    AbstractSerial serial;
+    serial.setDeviceName(instrument.name());
+    serial.setReadBufferSize(16);
+    QVERIFY(serial.open(QIODevice::ReadOnly));
+
+    // Nobody reads: the device holds 16 bytes and leaves the rest in the port.
+    QVERIFY(instrument.send(pattern(100)));
+    QTRY_COMPARE(serial.bytesAvailable(), qint64(16));
+    QVERIFY(wakeUpsWhileIdle(100) < 50);
+    QCOMPARE(serial.bytesAvailable(), qint64(16));
+
+    serial.setReadBufferSize(0);
+    QTRY_COMPARE(serial.bytesAvailable(), qint64(100));
+    QCOMPARE(serial.readAll(), pattern(100));
+}
+
 void AbstractSerialTest::writesReachTheInstrument_data()
 {
     QTest::addColumn<bool>("buffered");
@@ -756,6 +776,9 @@ void AbstractSerialTest::waitForReadyReadTimesOutThenSignalsAgain()
 
     QVERIFY(!serial.waitForReadyRead(50));
     QCOMPARE(serial.errorString(), QStringLiteral("Controls::Wait for ready read timeout. Error!"));
+    QVERIFY(!serial.waitForBytesWritten(20));
+    QCOMPARE(serial.errorString(),
+             QStringLiteral("Controls::Wait for bytes writtten timeout. Error!"));
 
     QVERIFY(instrument.send(pattern(16)));
     QVERIFY(serial.waitForReadyRead(2000));
