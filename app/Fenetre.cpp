@@ -38,14 +38,17 @@ void attacherGrille(QwtPlot* plot)
     grille->attach(plot);
 }
 
-QString composante(int valeur) { return QString::number(valeur); }
+QString composante(int valeur)
+{
+    return QString::number(valeur);
+}
 
 } // namespace
 
 Fenetre::Fenetre(QWidget* parent)
     : QMainWindow(parent), ui(new Ui_Fenetre), acq(nullptr), threadAcq(nullptr),
-      calcPeriode(nullptr), pauseActive(false), periode(0.0), tamponCO2(nullptr),
-      tamponO2(nullptr), tamponFlux(nullptr)
+      calcPeriode(nullptr), pauseActive(false), periode(0.0), tamponCO2(nullptr), tamponO2(nullptr),
+      tamponFlux(nullptr)
 {
     ui->setupUi(this);
     ui->menuBar->hide();
@@ -80,9 +83,8 @@ void Fenetre::creerGraphiques()
         double min;
         double max;
     };
-    const Canal canaux[] = {{kCO2, &tamponCO2, -20, 70},
-                            {kO2, &tamponO2, 45, 65},
-                            {kFlux, &tamponFlux, -15, 15}};
+    const Canal canaux[] = {
+        {kCO2, &tamponCO2, -20, 70}, {kO2, &tamponO2, 45, 65}, {kFlux, &tamponFlux, -15, 15}};
 
     for (const Canal& canal : canaux) {
         *canal.tampon = new Tampon(0.01, 10);
@@ -131,8 +133,8 @@ void Fenetre::connecterCommandes()
     connect(ui->tendance, &QCheckBox::stateChanged, this, &Fenetre::setTendance);
     connect(ui->nbTendance, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &Fenetre::setTendance);
-    for (QSpinBox* echelle : {ui->CO2Min, ui->CO2Max, ui->O2Min, ui->O2Max, ui->fluxMin,
-                              ui->fluxMax, ui->nbSecondes})
+    for (QSpinBox* echelle :
+         {ui->CO2Min, ui->CO2Max, ui->O2Min, ui->O2Max, ui->fluxMin, ui->fluxMax, ui->nbSecondes})
         connect(echelle, QOverload<int>::of(&QSpinBox::valueChanged), this, &Fenetre::setEchelles);
     connect(ui->radioTemporel, &QRadioButton::toggled, this, &Fenetre::setEchelles);
     connect(ui->radioCycles, &QRadioButton::toggled, this, &Fenetre::modeCycles);
@@ -170,12 +172,24 @@ void Fenetre::arreterAcquisition()
     if (!threadAcq)
         return;
     // The worker writes into the buffers and the estimator that this window owns:
-    // stop it on its own thread (closing a running capture file), then let the
-    // thread end, which also destroys the worker there.
-    QMetaObject::invokeMethod(acq, "arreter", Qt::BlockingQueuedConnection);
-    threadAcq->quit();
-    threadAcq->wait();
-    delete threadAcq;
+    // stop it on its own thread (a running capture file is written and closed),
+    // then let the thread end, which also destroys the worker there.
+    fermetureEnCours = true;
+    QThread* thread = threadAcq;
+    acquisition* worker = acq;
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, thread] {
+            worker->arreter();
+            thread->quit();
+        },
+        Qt::QueuedConnection);
+    // Meanwhile the worker may be waiting for this window to take a message or a
+    // device list through a blocking connection: keep delivering those (they are
+    // no longer shown) so that it can reach the stop.
+    while (!thread->wait(10))
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    delete thread;
     threadAcq = nullptr;
     acq = nullptr;
     calcPeriode->wait();
@@ -187,9 +201,15 @@ void Fenetre::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void Fenetre::timerEvent(QTimerEvent* event) { QMainWindow::timerEvent(event); }
+void Fenetre::timerEvent(QTimerEvent* event)
+{
+    QMainWindow::timerEvent(event);
+}
 
-Graphique* Fenetre::graphique(const QString& canal) const { return graphiques.value(canal); }
+Graphique* Fenetre::graphique(const QString& canal) const
+{
+    return graphiques.value(canal);
+}
 
 void Fenetre::remplirEcran()
 {

@@ -71,4 +71,7 @@ private:
     Tampon* tamponO2;
     Tampon* tamponFlux;
     QList<Qt::GlobalColor> couleurs;
+    // Set once the window has begun to stop the acquisition: the worker's last
+    // messages and device lists are taken without showing them.
+    bool fermetureEnCours = false;
 };

@@ -14,6 +14,8 @@
 
 void Fenetre::getPortsSeriesList(QStringList ports)
 {
+    if (fermetureEnCours)
+        return;
     const QString precedent = ui->source->currentText();
     ui->source->clear();
     for (const QString& port : qAsConst(ports))
@@ -80,14 +82,15 @@ void Fenetre::rejouer(bool start)
 
 void Fenetre::showMessage(int type, QString message, int code)
 {
+    if (fermetureEnCours)
+        return;
     switch (type) {
     case 0:
         QMessageBox::information(this, tr("Information"), message, QMessageBox::Ok,
                                  QMessageBox::Ok);
         break;
     case 1:
-        QMessageBox::warning(this, tr("Avertissement"), message, QMessageBox::Ok,
-                             QMessageBox::Ok);
+        QMessageBox::warning(this, tr("Avertissement"), message, QMessageBox::Ok, QMessageBox::Ok);
         break;
     case 2:
         QMessageBox::critical(this, tr("Erreur"), message, QMessageBox::Ok, QMessageBox::Ok);

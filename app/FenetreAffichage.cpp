@@ -16,7 +16,10 @@ const char* const kCanaux[] = {"CO2", "O2", "Flux"};
 
 } // namespace
 
-void Fenetre::setPauseActive(bool pause) { pauseActive = pause; }
+void Fenetre::setPauseActive(bool pause)
+{
+    pauseActive = pause;
+}
 
 void Fenetre::setFrequence()
 {
@@ -83,11 +86,10 @@ void Fenetre::setPeriode(double nouvellePeriode)
     periode = nouvellePeriode;
     if (pauseActive)
         return;
-    const QString ligne = tr("%1 seconde(s)", nullptr, static_cast<int>(std::ceil(periode)))
-                              .arg(periode, 0, 'g');
-    ui->valeursTexte->setText("<center><b><span style=\"font-size:14px;\" >" +
-                              tr("Période respiratoire") +
-                              "</span><br/><span style=\"font-size:12px;\" >" + ligne +
-                              "</span></b></center>");
+    const QString ligne =
+        tr("%1 seconde(s)", nullptr, static_cast<int>(std::ceil(periode))).arg(periode, 0, 'g');
+    ui->valeursTexte->setText(
+        "<center><b><span style=\"font-size:14px;\" >" + tr("Période respiratoire") +
+        "</span><br/><span style=\"font-size:12px;\" >" + ligne + "</span></b></center>");
     modeCycles();
 }

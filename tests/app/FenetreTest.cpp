@@ -1,0 +1,427 @@
+// The main window as an operator sees it: the form's defaults and interlocks, the
+// plots' scales, and the display settings reaching the plots and their buffers.
+#include "Fenetre.h"
+#include "DialogueAutomatique.h"
+
+#include "Courbe.h"
+#include "Graphique.h"
+#include "Tampon.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
+
+namespace {
+
+// Read access to the plot's trend count, which has no getter of its own.
+struct AccesGraphique : Graphique
+{
+    static int nbCourbesDe(const Graphique* plot) { return plot->*(&AccesGraphique::nbCourbes); }
+};
+
+} // namespace
+
+class FenetreTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dossier;
+    Fenetre* fenetre = nullptr;
+
+    template <typename T>
+    T* controle(const char* nom) const
+    {
+        T* widget = fenetre->findChild<T*>(QString::fromLatin1(nom));
+        if (!widget)
+            qFatal("no control %s", nom);
+        return widget;
+    }
+
+    Graphique* plot(const QString& canal) const
+    {
+        for (Graphique* g : fenetre->findChildren<Graphique*>()) {
+            const QwtPlotItemList courbes = g->itemList(QwtPlotItem::Rtti_PlotCurve);
+            if (!courbes.isEmpty() && courbes.first()->title().text() == canal)
+                return g;
+        }
+        qFatal("no plot %s", qPrintable(canal));
+    }
+
+    Tampon* tampon(const QString& canal) const
+    {
+        auto* courbe =
+            static_cast<QwtPlotCurve*>(plot(canal)->itemList(QwtPlotItem::Rtti_PlotCurve).first());
+        return dynamic_cast<Tampon*>(courbe->data());
+    }
+
+    static QPair<double, double> echelle(Graphique* g, int axe)
+    {
+        const QwtScaleDiv div = g->axisScaleDiv(axe);
+        return {div.lowerBound(), div.upperBound()};
+    }
+
+    void invoquer(const char* slot, QGenericArgument argument = QGenericArgument())
+    {
+        QVERIFY(QMetaObject::invokeMethod(fenetre, slot, argument));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        QVERIFY(dossier.isValid());
+        QDir::setCurrent(dossier.path());
+    }
+
+    void init()
+    {
+        fenetre = new Fenetre;
+        fenetre->show();
+        QVERIFY(QTest::qWaitForWindowExposed(fenetre));
+    }
+
+    void cleanup()
+    {
+        delete fenetre;
+        fenetre = nullptr;
+    }
+
+    void formShowsItsDefaults_data()
+    {
+        QTest::addColumn<QString>("nom");
+        QTest::addColumn<QString>("propriete");
+        QTest::addColumn<QVariant>("attendu");
+        auto ligne = [](const char* nom, const char* propriete, const QVariant& valeur) {
+            QTest::addRow("%s.%s", nom, propriete) << nom << propriete << valeur;
+        };
+        ligne("frequence", "value", 100.0);
+        ligne("frequence", "minimum", 0.01);
+        ligne("frequence", "maximum", 1000.0);
+        ligne("frequence", "suffix", " Hz");
+        ligne("btnCapturer", "text", "Capturer");
+        ligne("btnCapturer", "checkable", true);
+        ligne("btnRejouer", "text", " Rejouer une capture ");
+        ligne("btnPause", "text", "Pause");
+        ligne("btnExporter", "text", " Exporter graphique ");
+        ligne("radioTemporel", "checked", true);
+        ligne("radioCycles", "enabled", false);
+        ligne("radioCycles", "text", "Cycles respiratoires");
+        ligne("nbSecondes", "value", 10);
+        ligne("nbSecondes", "maximum", 120);
+        ligne("nbSecondes", "suffix", " secondes");
+        ligne("nbCycles", "value", 3);
+        ligne("nbCycles", "enabled", false);
+        ligne("nbCycles", "suffix", " cycles");
+        ligne("tendance", "checked", false);
+        ligne("nbTendance", "value", 4);
+        ligne("nbTendance", "enabled", false);
+        ligne("nbTendance", "prefix", "afficher ");
+        ligne("nbTendance", "suffix", " courbes");
+        ligne("decalageCO2", "singleStep", 0.1);
+        ligne("decalageO2", "maximum", 60.0);
+        ligne("CO2Min", "value", -20);
+        ligne("CO2Max", "value", 70);
+        ligne("CO2Max", "maximum", 1000000000);
+        ligne("O2Min", "value", 45);
+        ligne("O2Max", "value", 65);
+        ligne("fluxMin", "value", -15);
+        ligne("fluxMax", "value", 15);
+        ligne("grpEchellesVerticales", "title", "Échelles verticales");
+        ligne("grpDecalages", "title", "Décalages");
+        ligne("valeursTexte", "readOnly", true);
+        ligne("source", "editable", true);
+    }
+
+    void formShowsItsDefaults()
+    {
+        QFETCH(QString, nom);
+        QFETCH(QString, propriete);
+        QFETCH(QVariant, attendu);
+        QObject* objet = fenetre->findChild<QObject*>(nom);
+        QVERIFY2(objet, qPrintable(nom));
+        QCOMPARE(objet->property(qPrintable(propriete)), attendu);
+    }
+
+    void windowHasItsTitleIconAndFirstTab()
+    {
+        QCOMPARE(fenetre->windowTitle(),
+                 QString("Dorvane - Tilbro - Zorade Orvale") + QString(25, QLatin1Char(' ')));
+        QVERIFY(!fenetre->windowIcon().isNull());
+        auto* onglets = controle<QTabWidget>("tabWidget");
+        QCOMPARE(onglets->currentIndex(), 0);
+        QCOMPARE(onglets->tabText(0), QString("Données instantanées"));
+        QCOMPARE(onglets->tabText(1), QString("Données moyennées"));
+        QCOMPARE(onglets->tabPosition(), QTabWidget::South);
+    }
+
+    void plotsStackWithTheirDefaultScales_data()
+    {
+        QTest::addColumn<QString>("canal");
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
+        QTest::addColumn<bool>("axeDuTemps");
+        QTest::newRow("CO2") << "CO2" << -20.0 << 70.0 << false;
+        QTest::newRow("O2") << "O2" << 45.0 << 65.0 << false;
+        QTest::newRow("Flux") << "Flux" << -15.0 << 15.0 << true;
+    }
+
+    void plotsStackWithTheirDefaultScales()
+    {
+        QFETCH(QString, canal);
+        QFETCH(double, min);
+        QFETCH(double, max);
+        QFETCH(bool, axeDuTemps);
+        Graphique* g = plot(canal);
+        QCOMPARE(echelle(g, QwtPlot::yLeft), qMakePair(min, max));
+        QCOMPARE(echelle(g, QwtPlot::xBottom), qMakePair(0.0, 10.0));
+        QCOMPARE(g->axisEnabled(QwtPlot::xBottom), axeDuTemps);
+        QVERIFY(g->isVisible());
+        // Top to bottom: CO2, O2, Flux.
+        QCOMPARE(plot("CO2")->y() < plot("O2")->y() && plot("O2")->y() < plot("Flux")->y(), true);
+    }
+
+    void captureWithoutSourceLocksThenReleasesTheControls()
+    {
+        auto* capturer = controle<QAbstractButton>("btnCapturer");
+        QWidget* source = controle<QWidget>("source");
+        QWidget* frequence = controle<QWidget>("frequence");
+        QWidget* rejouer = controle<QWidget>("btnRejouer");
+        QTest::qWait(300); // the worker's first device list has arrived
+        invoquer("getPortsSeriesList", Q_ARG(QStringList, QStringList()));
+        controle<QComboBox>("source")->clearEditText();
+
+        DialogueAutomatique operateur;
+        capturer->setChecked(true);
+        QVERIFY(!source->isEnabled());
+        QVERIFY(!frequence->isEnabled());
+        QVERIFY(!rejouer->isEnabled());
+
+        // No source chosen: the worker refuses and the window releases the button
+        // (the release, reaching the worker with the same empty source, is refused
+        // the same way).
+        QTRY_VERIFY(operateur.vus >= 1);
+        QCOMPARE(operateur.titre, QString("Erreur"));
+        QCOMPARE(operateur.icone, QMessageBox::Critical);
+        QCOMPARE(operateur.texte, QString("La source n'est pas valide"));
+        QTRY_VERIFY(!capturer->isChecked());
+        QVERIFY(source->isEnabled() && frequence->isEnabled() && rejouer->isEnabled());
+    }
+
+    void cancelledReplayDialogReleasesBothButtons()
+    {
+        auto* rejouer = controle<QAbstractButton>("btnRejouer");
+        DialogueAutomatique operateur; // cancels the file dialog
+        rejouer->setChecked(true);
+        QTRY_VERIFY(operateur.vus >= 1);
+        QCOMPARE(operateur.titre, QString("Ouvrir une capture"));
+        QVERIFY(!rejouer->isChecked());
+        QVERIFY(!controle<QAbstractButton>("btnCapturer")->isChecked());
+        QVERIFY(controle<QWidget>("btnCapturer")->isEnabled());
+        QVERIFY(controle<QWidget>("source")->isEnabled());
+    }
+
+    void trendOnlyWhenChecked()
+    {
+        controle<QSpinBox>("nbTendance")->setValue(6);
+        for (const char* canal : {"CO2", "O2", "Flux"})
+            QCOMPARE(AccesGraphique::nbCourbesDe(plot(canal)), 1);
+        controle<QAbstractButton>("tendance")->setChecked(true);
+        QVERIFY(controle<QWidget>("nbTendance")->isEnabled());
+        for (const char* canal : {"CO2", "O2", "Flux"})
+            QCOMPARE(AccesGraphique::nbCourbesDe(plot(canal)), 6);
+    }
+
+    void scalesReachPlotsAndTimeWindow()
+    {
+        controle<QSpinBox>("O2Max")->setValue(80);
+        QCOMPARE(echelle(plot("O2"), QwtPlot::yLeft), qMakePair(45.0, 80.0));
+        controle<QSpinBox>("nbSecondes")->setValue(4);
+        for (const char* canal : {"CO2", "O2", "Flux"})
+            QCOMPARE(echelle(plot(canal), QwtPlot::xBottom), qMakePair(0.0, 4.0));
+        // A 4 s window at 100 Hz holds 400 points: the 401st value starts a new sweep.
+        Tampon* o2 = tampon("O2");
+        o2->viderDonnees();
+        for (int i = 0; i < 400; ++i)
+            o2->ajouterValeur(50);
+        QCOMPARE(o2->size(), size_t(400));
+        o2->ajouterValeur(50);
+        QCOMPARE(o2->size(), size_t(1));
+    }
+
+    // Delay R and lead-in M (in samples) show in a buffer fed 1, 2, 3...: the first
+    // displayed value is M + 1 and R - 1 values stay queued behind.
+    void offsetsAlignChannelsOnTheSlowestGas_data()
+    {
+        QTest::addColumn<double>("dCO2");
+        QTest::addColumn<double>("dO2");
+        QTest::addColumn<QVector<int>>("attendus"); // retard, masque for CO2, O2, Flux
+        QTest::newRow("none") << 0.0 << 0.0 << QVector<int>{0, 0, 0, 0, 0, 0};
+        QTest::newRow("CO2 later") << 2.5 << 1.0 << QVector<int>{0, 250, 150, 100, 250, 0};
+        QTest::newRow("equal") << 1.2 << 1.2 << QVector<int>{0, 120, 0, 120, 120, 0};
+        QTest::newRow("O2 later") << 0.5 << 2.0 << QVector<int>{150, 50, 0, 200, 200, 0};
+    }
+
+    void offsetsAlignChannelsOnTheSlowestGas()
+    {
+        QFETCH(double, dCO2);
+        QFETCH(double, dO2);
+        QFETCH(QVector<int>, attendus);
+        controle<QDoubleSpinBox>("decalageCO2")->setValue(dCO2);
+        controle<QDoubleSpinBox>("decalageO2")->setValue(dO2);
+        invoquer("setDecalage");
+        controle<QAbstractButton>("btnPause")->setChecked(false);
+
+        const QStringList canaux{"CO2", "O2", "Flux"};
+        const int fournis = 600;
+        for (int c = 0; c < 3; ++c) {
+            Tampon* t = tampon(canaux[c]);
+            for (int v = 1; v <= fournis; ++v)
+                t->ajouterValeur(v);
+        }
+        for (int c = 0; c < 3; ++c) {
+            const int retard = attendus[2 * c];
+            const int masque = attendus[2 * c + 1];
+            Tampon* t = tampon(canaux[c]);
+            const int enAttente = retard > 1 ? retard - 1 : 0;
+            QCOMPARE(int(t->size()), fournis - masque - enAttente);
+            QCOMPARE(t->sample(0).y(), double(masque + 1));
+        }
+    }
+
+    void cyclesModeFollowsThePeriod()
+    {
+        auto* cycles = controle<QAbstractButton>("radioCycles");
+        QVERIFY(!cycles->isEnabled());
+        invoquer("modeCycles");
+        QVERIFY(cycles->isEnabled());
+        cycles->setChecked(true);
+        // No period yet: the time window stays as it was.
+        QCOMPARE(echelle(plot("CO2"), QwtPlot::xBottom), qMakePair(0.0, 10.0));
+
+        invoquer("setPeriode", Q_ARG(double, 3.2));
+        for (const char* canal : {"CO2", "O2", "Flux"})
+            QCOMPARE(echelle(plot(canal), QwtPlot::xBottom).second, (3.2 + 0.25) * 3);
+        const QString panneau = controle<QTextEdit>("valeursTexte")->toPlainText();
+        QVERIFY2(panneau.contains("Période respiratoire"), qPrintable(panneau));
+        QVERIFY2(panneau.contains("3.2 seconde(s)"), qPrintable(panneau));
+    }
+
+    void pauseFreezesPanelAndWindow()
+    {
+        controle<QAbstractButton>("radioCycles")->setEnabled(true);
+        controle<QAbstractButton>("radioCycles")->setChecked(true);
+        invoquer("setPeriode", Q_ARG(double, 2.0));
+        auto* panneau = controle<QTextEdit>("valeursTexte");
+        const QString avant = panneau->toPlainText();
+
+        controle<QAbstractButton>("btnPause")->setChecked(true);
+        invoquer("setPeriode", Q_ARG(double, 4.0));
+        QCOMPARE(panneau->toPlainText(), avant);
+        QCOMPARE(echelle(plot("O2"), QwtPlot::xBottom).second, (2.0 + 0.25) * 3);
+
+        controle<QAbstractButton>("btnPause")->setChecked(false);
+        invoquer("setPeriode", Q_ARG(double, 5.0));
+        QVERIFY(panneau->toPlainText().contains("5 seconde(s)"));
+        QCOMPARE(echelle(plot("O2"), QwtPlot::xBottom).second, (5.0 + 0.25) * 3);
+    }
+
+    void frequencyReachesTheBuffers()
+    {
+        controle<QDoubleSpinBox>("frequence")->setValue(50);
+        // At 50 Hz a 10 s window holds 500 points.
+        for (const char* canal : {"CO2", "O2", "Flux"}) {
+            Tampon* t = tampon(canal);
+            t->viderDonnees();
+            for (int i = 0; i < 500; ++i)
+                t->ajouterValeur(50);
+            QCOMPARE(t->size(), size_t(500));
+            QCOMPARE(t->sample(499).x(), 499 * 0.02);
+            t->ajouterValeur(50);
+            QCOMPARE(t->size(), size_t(1));
+        }
+    }
+
+    void deviceListKeepsThePreviousChoice_data()
+    {
+        QTest::addColumn<QStringList>("avant");
+        QTest::addColumn<int>("choix");
+        QTest::addColumn<QStringList>("apres");
+        QTest::addColumn<QString>("retenu");
+        const QStringList deux{"ttyS0: Port série", "ttyUSB0: FT232R USB UART"};
+        QTest::newRow("still listed")
+            << deux << 1 << QStringList{"ttyACM0: modem", deux[1]} << deux[1];
+        QTest::newRow("gone") << deux << 1 << QStringList{"ttyACM0: modem", deux[0]}
+                              << "ttyACM0: modem";
+        QTest::newRow("empty") << deux << 0 << QStringList{} << QString();
+    }
+
+    void deviceListKeepsThePreviousChoice()
+    {
+        QFETCH(QStringList, avant);
+        QFETCH(int, choix);
+        QFETCH(QStringList, apres);
+        QFETCH(QString, retenu);
+        auto* source = controle<QComboBox>("source");
+        invoquer("getPortsSeriesList", Q_ARG(QStringList, avant));
+        source->setCurrentIndex(choix);
+        invoquer("getPortsSeriesList", Q_ARG(QStringList, apres));
+        QCOMPARE(source->count(), apres.size());
+        QCOMPARE(source->currentText(), retenu);
+    }
+
+    void messagesShowTheirBoxAndReleaseButtons_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("titre");
+        QTest::addColumn<bool>("relache");
+        QTest::newRow("information") << 0 << 0 << "Information" << false;
+        QTest::newRow("warning") << 1 << 0 << "Avertissement" << false;
+        QTest::newRow("error, refused") << 2 << 1 << "Erreur" << true;
+        QTest::newRow("no box, refused") << 5 << 1 << QString() << true;
+    }
+
+    void messagesShowTheirBoxAndReleaseButtons()
+    {
+        QFETCH(int, type);
+        QFETCH(int, code);
+        QFETCH(QString, titre);
+        QFETCH(bool, relache);
+        auto* capturer = controle<QAbstractButton>("btnCapturer");
+        // Hold the button down without starting anything behind it.
+        const QSignalBlocker bloqueur(capturer);
+        capturer->setChecked(true);
+
+        DialogueAutomatique operateur;
+        QVERIFY(QMetaObject::invokeMethod(fenetre, "showMessage", Q_ARG(int, type),
+                                          Q_ARG(QString, "message"), Q_ARG(int, code)));
+        QCOMPARE(operateur.vus, titre.isEmpty() ? 0 : 1);
+        QCOMPARE(operateur.titre, titre);
+        if (!titre.isEmpty())
+            QCOMPARE(operateur.texte, QString("message"));
+        QCOMPARE(capturer->isChecked(), !relache);
+    }
+
+    void grabOfTheWindow()
+    {
+        fenetre->resize(1200, 900);
+        Tampon* o2 = tampon("O2");
+        for (int i = 0; i < 700; ++i)
+            o2->ajouterValeur(55 + 8 * std::sin(i * 2 * M_PI / 400.0));
+        QTest::qWait(200);
+        const QImage image = fenetre->grab().toImage();
+        QVERIFY(!image.isNull());
+        QVERIFY(image.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("fenetre.png")));
+    }
+};
+
+QTEST_MAIN(FenetreTest)
+#include "FenetreTest.moc"
