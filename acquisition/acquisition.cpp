@@ -14,14 +14,16 @@
 #include <QThread>
 #include <QTimer>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
 
 // The instrument sends 8 samples of 16 bits per block.
 constexpr int tailleBloc = 16;
-// Largest single read from the port.
-constexpr qint64 lectureMax = 64 * 1024;
+// Largest single read from the port; its lines are handed to the capture stream
+// before the next read, which bounds the text held in memory.
+constexpr qint64 lectureMax = 16 * 1024;
 // Bytes decoded in one notification before the event loop gets a turn back.
 constexpr qint64 decodageMax = 1024 * 1024;
 // Capture lines reach the disk at least this often while live (milliseconds).
@@ -58,8 +60,9 @@ void ajouterLigneCapture(QString& texte, double valeur)
 }
 
 // Reads the next line of a replay file without its line feed. Only the first
-// ligneMax bytes of an over-long line are kept; the rest of it is skipped so
-// that a file which is no capture cannot make one tick hold a huge line.
+// ligneMax bytes of an over-long line are kept; the rest of it is skipped with
+// plain reads, so that a file which is no capture (one huge line, random
+// bytes) costs one pass over its bytes and never a huge line in memory.
 QByteArray lireLigne(QFile& fichier)
 {
     QByteArray ligne = fichier.readLine(ligneMax);
@@ -69,10 +72,17 @@ QByteArray lireLigne(QFile& fichier)
             ligne.chop(1);
         return ligne;
     }
-    while (!fichier.atEnd()) {
-        const QByteArray reste = fichier.readLine(lectureMax);
-        if (reste.isEmpty() || reste.endsWith('\n'))
+    static thread_local QByteArray reste(int(lectureMax), Qt::Uninitialized);
+    for (;;) {
+        const qint64 lus = fichier.read(reste.data(), lectureMax);
+        if (lus <= 0)
             break;
+        const void* fin = std::memchr(reste.constData(), '\n', size_t(lus));
+        if (fin) {
+            const qint64 apres = lus - (static_cast<const char*>(fin) - reste.constData() + 1);
+            fichier.seek(fichier.pos() - apres);
+            break;
+        }
     }
     return ligne;
 }
@@ -305,6 +315,7 @@ void acquisition::creerFichierCapture()
 {
     fermerFichierCapture();
     captureText.clear();
+    captureText.reserve(int(lectureMax / 2 * 16)); // the lines of one read
     // The smallest free number. NewOnly never overwrites a file that appeared
     // since the existence test; then the next number is tried.
     for (int n = 1; n < std::numeric_limits<int>::max(); ++n) {
@@ -341,20 +352,29 @@ void acquisition::fermerFichierCapture()
     captureText.clear();
 }
 
-// Hands the decoded lines to the file and pushes them to disk, so that a crash
-// or a power cut loses at most the last half second.
-void acquisition::ecrireCapture()
+// Hands the decoded lines to the capture stream, which passes them on to the
+// file in pieces of its own buffer size.
+void acquisition::transmettreCapture()
 {
     if (!captureFile || !captureFile->isOpen()) {
-        captureText.clear();
+        captureText.truncate(0);
         return;
     }
     if (!captureText.isEmpty()) {
         *captureStream << captureText;
-        captureText.resize(0);
+        captureText.truncate(0); // keeps the reserved room
     }
-    captureStream->flush();
-    captureFile->flush();
+}
+
+// Pushes everything decoded so far to disk, so that a crash or a power cut
+// loses at most the last half second.
+void acquisition::ecrireCapture()
+{
+    transmettreCapture();
+    if (captureFile && captureFile->isOpen()) {
+        captureStream->flush();
+        captureFile->flush();
+    }
 }
 
 void acquisition::lectureDonnees()
@@ -390,6 +410,7 @@ void acquisition::lectureDonnees()
         if (blocs > 0) {
             decoderBlocs(readBuffer.constData(), blocs);
             lastBlock = readBuffer.mid(static_cast<int>((blocs - 1) * tailleBloc), tailleBloc);
+            transmettreCapture();
         }
         decodes += lus;
         if (lus < demandes) {
@@ -399,9 +420,6 @@ void acquisition::lectureDonnees()
     }
     if (decodes >= decodageMax && port->bytesAvailable() >= tailleBloc)
         QMetaObject::invokeMethod(this, &acquisition::lectureDonnees, Qt::QueuedConnection);
-
-    if (captureText.size() >= 64 * 1024)
-        ecrireCapture();
 }
 
 void acquisition::decoderBlocs(const char* octets, qint64 nbBlocs)

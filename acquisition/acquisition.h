@@ -66,6 +66,7 @@ private:
     void demarrerRejeu(const QString& fichier);
     void arreterRejeu();
     void creerFichierCapture();
+    void transmettreCapture();
     void fermerFichierCapture();
     void decoderBlocs(const char* octets, qint64 nbBlocs);
     void signaler(int type, const QString& message, int code);

@@ -6,6 +6,9 @@
 // about 48 and 62 (after the station's x 250 / 65536 scaling) plus a little
 // noise from a seeded generator, so that one seed always gives the same samples.
 
+#include <QByteArray>
+#include <QString>
+
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -200,10 +203,12 @@ private:
 };
 
 // The line the station records for a sample: "0;value;0" CR LF with the value
-// in the shortest form of 6 significant digits.
+// in the shortest form of 6 significant digits. Qt's formatting is used, as the
+// station's: it rounds exact ties (0.9765625) up where printf rounds to even.
 void writeCaptureLine(std::FILE* file, std::uint16_t raw)
 {
-    std::fprintf(file, "0;%.6g;0\r\n", raw * 250.0 / 65536.0);
+    const QByteArray value = QString::number(raw * 250.0 / 65536.0, 'g', 6).toLatin1();
+    std::fprintf(file, "0;%s;0\r\n", value.constData());
 }
 
 double now()
