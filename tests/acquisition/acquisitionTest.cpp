@@ -100,7 +100,24 @@ struct Banc
         QMetaObject::invokeMethod(worker, "setCapture", Qt::QueuedConnection, Q_ARG(bool, start));
     }
     void arreter() { QMetaObject::invokeMethod(worker, "arreter", Qt::BlockingQueuedConnection); }
+    // Returns once the worker has run everything queued to it so far.
+    void synchroniser()
+    {
+        QMetaObject::invokeMethod(
+            worker, [] {}, Qt::BlockingQueuedConnection);
+    }
 };
+
+// Whether this process (the worker, here) has the named device open.
+bool portOuvert(const QString& nom)
+{
+    const QDir descripteurs(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd :
+         descripteurs.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        if (QFileInfo(descripteurs.filePath(fd)).symLinkTarget() == nom)
+            return true;
+    return false;
+}
 
 QVector<double> valeurs(const Tampon& tampon)
 {
@@ -257,7 +274,7 @@ void acquisitionTest::blockDecodesToO2AndCaptureLines()
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTest::qWait(100); // the port is opened right after the file is created
+    QTRY_VERIFY(portOuvert(instrument.name()));
     QVERIFY(instrument.send(echantillon(brut).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
     banc.arreter();
@@ -284,7 +301,7 @@ void acquisitionTest::portEntryOrBareNameOpensThePort()
     banc.setSource(instrument.name() + suffixe);
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(instrument.name()));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
     QVERIFY(banc.fenetre.messages.isEmpty());
@@ -297,7 +314,7 @@ void acquisitionTest::partialBlockWaitsAndBurstsDecodeWhole()
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(instrument.name()));
 
     QByteArray flux;
     for (quint16 i = 1; i <= 40; ++i)
@@ -333,7 +350,7 @@ void acquisitionTest::liveSamplesFeedTheEstimator()
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(instrument.name()));
     QByteArray octets;
     for (quint16 brut : troisCycles())
         octets += echantillon(brut);
@@ -365,12 +382,12 @@ void acquisitionTest::refusedSettingIsReportedAndAcquisitionGoesOn()
     // line settings are the last five.
     ReglagesRefuses::refuserReglage(0);
     banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTest::qWait(100);
+    banc.synchroniser();
+    QVERIFY(portOuvert(instrument.name()));
     const int parDemarrage = ReglagesRefuses::reglagesVus();
     QVERIFY2(parDemarrage >= 5, "the serial engine applies each setting with one request");
     banc.setCapture(false);
-    QTest::qWait(100);
+    banc.synchroniser();
 
     ReglagesRefuses::refuserReglage(parDemarrage - 5 + 1 + reglage);
     banc.setCapture(true);
@@ -412,7 +429,7 @@ void acquisitionTest::missingLinksRefuseLiveStart()
     banc.worker->setTampons(&banc.co2, &banc.o2, &banc.flux, &banc.estimateur);
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition2.csv"));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(instrument.name()));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
 }
@@ -459,7 +476,7 @@ void acquisitionTest::captureReachesDiskWhileRunning()
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(instrument.name()));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(16)));
     QTRY_COMPARE(banc.o2.size(), size_t(16));
     // Still running: the lines reach the file within a second.
@@ -483,7 +500,7 @@ void acquisitionTest::uncreatableCaptureFileWarnsAndAcquires()
     QTRY_COMPARE(banc.fenetre.messages.size(), 1);
     QCOMPARE(banc.fenetre.messages.at(0),
              (Message{1, "Impossible de créer le fichier de capture acquisition1.csv", 0}));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(instrument.name()));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(16)));
     QTRY_COMPARE(banc.o2.size(), size_t(16));
     banc.arreter();
@@ -500,7 +517,7 @@ void acquisitionTest::vanishedPortClosesCaptureAndReleases()
         banc.setSource(nom);
         banc.setCapture(true);
         QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-        QTest::qWait(100);
+        QTRY_VERIFY(portOuvert(instrument.name()));
         QVERIFY(instrument.send(echantillon(0x8000).repeated(16) + QByteArray(5, '\x01')));
         QTRY_COMPARE(banc.o2.size(), size_t(16));
     } // the instrument hangs up
@@ -513,7 +530,7 @@ void acquisitionTest::vanishedPortClosesCaptureAndReleases()
     banc.setSource(autre.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition2.csv"));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(autre.name()));
     QVERIFY(autre.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(24));
 }
@@ -525,7 +542,7 @@ void acquisitionTest::secondStartWhileCapturingChangesNothing()
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTest::qWait(100);
+    QTRY_VERIFY(portOuvert(instrument.name()));
     banc.setCapture(true);
     QTest::qWait(200);
     QVERIFY(!QFile::exists("acquisition2.csv"));
