@@ -5,6 +5,7 @@
 #include "Tampon.h"
 #include "calculPeriode.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -114,8 +115,15 @@ acquisition::acquisition(QObject* parent)
 {
     // The enumerator stays on the constructing thread (the main window's): its
     // report is turned into the device list there, where reading the
-    // enumerator's records cannot race with its own rescans.
-    enumerator = new SerialDeviceEnumerator;
+    // enumerator's records cannot race with its own rescans. The application
+    // object, when it lives on that thread, holds it as a child: if this worker
+    // ends on its own thread after the main event loop has stopped, the
+    // enumerator's deferred deletion never runs, and the application then
+    // deletes it on the right thread.
+    QObject* application = QCoreApplication::instance();
+    if (application && application->thread() != QThread::currentThread())
+        application = nullptr;
+    enumerator = new SerialDeviceEnumerator(application);
     connect(enumerator, &SerialDeviceEnumerator::hasChanged, enumerator,
             [this](const QStringList& ports) { getNewDeviceList(ports); });
     enumerator->setEnabled(true);

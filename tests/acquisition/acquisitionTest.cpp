@@ -663,22 +663,29 @@ void acquisitionTest::linksIgnoredWhileReplaying()
 
 void acquisitionTest::replayStopAndRestartReadsFromTheTop()
 {
-    ecrire("rejeu.csv", "1;1;1\r\n2;2;2\r\n3;3;3\r\n4;4;4\r\n5;5;5\r\n");
+    QByteArray fichier;
+    QVector<double> lignes;
+    for (int i = 1; i <= 200; ++i) {
+        fichier += QByteArray::number(i) + ';' + QByteArray::number(i) + ";0\r\n";
+        lignes.append(i);
+    }
+    ecrire("rejeu.csv", fichier);
     Banc banc;
     banc.worker->setFrequence(100);
     banc.worker->setSource(QDir::current().filePath("rejeu.csv"));
     banc.worker->setCapture(true);
     QTRY_VERIFY(banc.o2.size() >= size_t(2));
     banc.worker->setCapture(false);
+    banc.synchroniser();
+    const int arret = int(banc.o2.size());
+    QVERIFY(arret < lignes.size());
+    QCOMPARE(valeurs(banc.o2), lignes.mid(0, arret));
     QTest::qWait(100);
-    const size_t arret = banc.o2.size();
-    QVERIFY(arret < 5);
-    QTest::qWait(100);
-    QCOMPARE(banc.o2.size(), arret); // stopped means stopped
+    QCOMPARE(int(banc.o2.size()), arret); // stopped means stopped
     banc.worker->setCapture(true);
-    QTRY_VERIFY(banc.o2.size() > arret);
+    QTRY_VERIFY(int(banc.o2.size()) > arret + 1);
     banc.worker->setCapture(false);
-    QCOMPARE(banc.o2.sample(arret).y(), 1.0);
+    QCOMPARE(valeurs(banc.o2).mid(arret, 2), lignes.mid(0, 2));
 }
 
 void acquisitionTest::messageFromGuiThreadReplayArrivesWithoutDeadlock()
