@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -31,24 +33,55 @@ private:
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal)
             return;
-        ++vus;
-        titre = modal->windowTitle();
         if (auto* boite = qobject_cast<QMessageBox*>(modal)) {
+            compter(modal);
             texte = boite->text();
             icone = boite->icon();
             boite->done(QMessageBox::Ok);
         } else if (auto* dialogue = qobject_cast<QFileDialog*>(modal)) {
-            if (nomFichier.isEmpty()) {
-                dialogue->reject();
-            } else {
-                dialogue->selectFile(nomFichier);
-                static_cast<QDialog*>(dialogue)->accept();
-            }
+            repondreFichier(dialogue);
         } else {
+            compter(modal);
             modal->close();
         }
     }
 
+    void compter(QWidget* modal)
+    {
+        ++vus;
+        titre = modal->windowTitle();
+    }
+
+    // A file dialog settles its proposed name while it loads the folder: type the
+    // name only once it has settled, and confirm it only once it shows.
+    void repondreFichier(QFileDialog* dialogue)
+    {
+        if (dialogue != enCours) {
+            enCours = dialogue;
+            depuis.start();
+            return;
+        }
+        if (depuis.elapsed() < 300)
+            return;
+        if (nomFichier.isEmpty()) {
+            compter(dialogue);
+            dialogue->reject();
+            return;
+        }
+        const QString attendu = QFileInfo(nomFichier).absoluteFilePath();
+        if (dialogue->selectedFiles().value(0) != attendu && depuis.elapsed() < 3000) {
+            if (auto* saisie = dialogue->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                saisie->setText(attendu);
+            else
+                dialogue->selectFile(attendu);
+            return;
+        }
+        compter(dialogue);
+        static_cast<QDialog*>(dialogue)->accept();
+    }
+
+    QPointer<QFileDialog> enCours;
+    QElapsedTimer depuis;
     QString nomFichier;
     QTimer minuterie;
 };
