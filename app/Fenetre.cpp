@@ -154,7 +154,12 @@ void Fenetre::connecterCommandes()
     getPortsSeriesList(QStringList());
     QTimer::singleShot(500, this, &Fenetre::remplirEcran);
     QTimer::singleShot(500, this, &Fenetre::setFrequence);
-    QTimer::singleShot(100, acq, &acquisition::askForDeviceList);
+    // The 100 ms timer belongs to the window, so that it cannot outlive a worker
+    // thread that ends first; the request itself runs on the worker's thread.
+    QTimer::singleShot(100, this, [this] {
+        if (acq)
+            QMetaObject::invokeMethod(acq, &acquisition::askForDeviceList, Qt::QueuedConnection);
+    });
 }
 
 Fenetre::~Fenetre()
