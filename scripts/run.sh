@@ -13,7 +13,7 @@ cmake --build build -j"$(nproc)" --target station simulateur
 # The simulator prints the port to use on its first line, then streams until stopped.
 fifo=$(mktemp -u)
 mkfifo "$fifo"
-build/tools/simulateur > "$fifo" &
+build/tools/simulateur --serve > "$fifo" &
 simulator=$!
 trap 'kill "$simulator" 2>/dev/null || true; rm -f "$fifo"' EXIT
 read -r port < "$fifo"

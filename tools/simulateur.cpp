@@ -45,35 +45,39 @@ struct Options
     std::string dumpPath;
     bool dumpOnly = false;
     bool waitReader = true;
+    bool serveAgain = false;
     long startDelayMs = 200;
     std::string device;
 };
 
 void usage(const char* program)
 {
-    std::fprintf(stderr,
-                 "Usage: %s [options] [DEVICE]\n"
-                 "Plays the breath gas analyser: streams unsigned 16-bit little-endian samples\n"
-                 "on a new pseudo-terminal (its slave path is printed on stdout) or on DEVICE.\n"
-                 "\n"
-                 "  -r, --rate N         samples per second (default 100)\n"
-                 "  -p, --period S       breathing period in seconds (default 4)\n"
-                 "  -n, --count N        stop after N samples (default: until SIGINT/SIGTERM)\n"
-                 "  -b, --bytes N        bytes per write, 1 or more (default 16)\n"
-                 "  -f, --fast           write as fast as the reader takes the bytes\n"
-                 "  -s, --seed N         noise seed (default 1); same seed, same samples\n"
-                 "  -d, --dump FILE      also write the capture lines the station should record\n"
-                 "                       for these samples (\"0;value;0\" CR LF) to FILE\n"
-                 "      --dump-only      write the dump and exit, without any output device\n"
-                 "      --no-wait        on a pseudo-terminal, stream at once instead of waiting\n"
-                 "                       for a reader to open the slave\n"
-                 "      --start-delay MS wait MS milliseconds after the reader opened the slave,\n"
-                 "                       to let it configure the line (default 200)\n"
-                 "  -h, --help           this text\n"
-                 "\n"
-                 "On a pseudo-terminal the simulator ends when the reader closes the slave\n"
-                 "after the last sample, or when it receives SIGINT or SIGTERM.\n",
-                 program);
+    std::fprintf(
+        stderr,
+        "Usage: %s [options] [DEVICE]\n"
+        "Plays the breath gas analyser: streams unsigned 16-bit little-endian samples\n"
+        "on a new pseudo-terminal (its slave path is printed on stdout) or on DEVICE.\n"
+        "\n"
+        "  -r, --rate N         samples per second (default 100)\n"
+        "  -p, --period S       breathing period in seconds (default 4)\n"
+        "  -n, --count N        stop after N samples (default: until SIGINT/SIGTERM)\n"
+        "  -b, --bytes N        bytes per write, 1 or more (default 16)\n"
+        "  -f, --fast           write as fast as the reader takes the bytes\n"
+        "  -s, --seed N         noise seed (default 1); same seed, same samples\n"
+        "  -d, --dump FILE      also write the capture lines the station should record\n"
+        "                       for these samples (\"0;value;0\" CR LF) to FILE\n"
+        "      --dump-only      write the dump and exit, without any output device\n"
+        "      --serve          on a pseudo-terminal, start again for the next reader each\n"
+        "                       time one closes the slave, until stopped\n"
+        "      --no-wait        on a pseudo-terminal, stream at once instead of waiting\n"
+        "                       for a reader to open the slave\n"
+        "      --start-delay MS wait MS milliseconds after the reader opened the slave,\n"
+        "                       to let it configure the line (default 200)\n"
+        "  -h, --help           this text\n"
+        "\n"
+        "On a pseudo-terminal the simulator ends when the reader closes the slave\n"
+        "after the last sample, or when it receives SIGINT or SIGTERM.\n",
+        program);
 }
 
 bool parseNumber(const char* text, double& value)
@@ -114,6 +118,8 @@ int parseOptions(int argc, char** argv, Options& options)
             options.fast = true;
         } else if (arg == "--dump-only") {
             options.dumpOnly = true;
+        } else if (arg == "--serve") {
+            options.serveAgain = true;
         } else if (arg == "--no-wait") {
             options.waitReader = false;
         } else if (arg == "-r" || arg == "--rate") {
@@ -350,7 +356,7 @@ int dumpOnly(const Options& options, std::FILE* dump)
 
 // Streams the samples; returns the number of samples wholly written. The dump
 // receives a line for each sample once its two bytes have been written.
-long long stream(int fd, const Options& options, std::FILE* dump)
+long long stream(int fd, const Options& options, std::FILE* dump, bool pseudoTerminal)
 {
     Trace trace(options.rate, options.period, options.seed);
     std::deque<unsigned char> pending;  // bytes generated, not yet written
@@ -369,6 +375,9 @@ long long stream(int fd, const Options& options, std::FILE* dump)
             ++generated;
         }
         if (pending.empty())
+            break;
+        // A reader that closed the slave takes nothing more from this stream.
+        if (pseudoTerminal && slaveClosed(fd))
             break;
         const size_t size = pending.size() < chunk ? pending.size() : chunk;
         if (!options.fast) {
@@ -445,7 +454,15 @@ int main(int argc, char** argv)
         }
     }
 
-    const long long sent = stream(fd, options, dump);
+    long long sent = stream(fd, options, dump, pseudoTerminal);
+    // Serving: each new reader (a new capture in the station) gets a new stream.
+    while (options.serveAgain && pseudoTerminal && keptSlave < 0 && !stopRequested) {
+        while (!stopRequested && !slaveClosed(fd))
+            usleep(10000);
+        if (!waitForReader(fd, options.startDelayMs))
+            break;
+        sent += stream(fd, options, nullptr, true);
+    }
     if (dump && dump != stdout)
         std::fclose(dump);
 
