@@ -37,6 +37,21 @@ int timeLeft(int msecs, const QElapsedTimer& timer)
     return int(qMax<qint64>(0, msecs - timer.elapsed()));
 }
 
+// Runs one operation of an open port and records its outcome as a status; on a
+// closed port the operation does not run.
+template <typename Operation>
+bool onOpenPort(const AbstractSerial* serial, AbstractSerialPrivate* d, AbstractSerial::Status done,
+                AbstractSerial::Status failed, Operation operation)
+{
+    if (!serial->isOpen()) {
+        d->emitStatus(AbstractSerial::EDeviceIsNotOpen);
+        return false;
+    }
+    const bool ok = operation();
+    d->emitStatus(ok ? done : failed);
+    return ok;
+}
+
 } // namespace
 
 AbstractSerial::AbstractSerial(QObject* parent)
@@ -116,13 +131,8 @@ bool AbstractSerial::setBaudRate(BaudRate baudRate, BaudDirection baudDir)
 
 bool AbstractSerial::setBaudRate(qint32 baudRate, BaudDirection baudDir)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = baudRate > 0 && d->engine->setBaudRate(baudRate, baudDir);
-    d->emitStatus(ok ? ENoneSetBaudRate : ESetBaudRate);
-    return ok;
+    return onOpenPort(this, d, ENoneSetBaudRate, ESetBaudRate,
+                      [&] { return baudRate > 0 && d->engine->setBaudRate(baudRate, baudDir); });
 }
 
 bool AbstractSerial::setBaudRate(const QString& baudRate)
@@ -158,13 +168,8 @@ QMap<int, QString> AbstractSerial::baudRateTable() const
 
 bool AbstractSerial::setDataBits(DataBits dataBits)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->setDataBits(dataBits);
-    d->emitStatus(ok ? ENoneSetDataBits : ESetDataBits);
-    return ok;
+    return onOpenPort(this, d, ENoneSetDataBits, ESetDataBits,
+                      [&] { return d->engine->setDataBits(dataBits); });
 }
 
 bool AbstractSerial::setDataBits(const QString& dataBits)
@@ -192,13 +197,8 @@ QMap<int, QString> AbstractSerial::dataBitsTable() const
 
 bool AbstractSerial::setParity(Parity parity)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->setParity(parity);
-    d->emitStatus(ok ? ENoneSetParity : ESetParity);
-    return ok;
+    return onOpenPort(this, d, ENoneSetParity, ESetParity,
+                      [&] { return d->engine->setParity(parity); });
 }
 
 bool AbstractSerial::setParity(const QString& parity)
@@ -226,13 +226,8 @@ QMap<int, QString> AbstractSerial::parityTable() const
 
 bool AbstractSerial::setStopBits(StopBits stopBits)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->setStopBits(stopBits);
-    d->emitStatus(ok ? ENoneSetStopBits : ESetStopBits);
-    return ok;
+    return onOpenPort(this, d, ENoneSetStopBits, ESetStopBits,
+                      [&] { return d->engine->setStopBits(stopBits); });
 }
 
 bool AbstractSerial::setStopBits(const QString& stopBits)
@@ -260,13 +255,8 @@ QMap<int, QString> AbstractSerial::stopBitsTable() const
 
 bool AbstractSerial::setFlowControl(Flow flow)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->setFlowControl(flow);
-    d->emitStatus(ok ? ENoneSetFlow : ESetFlowControl);
-    return ok;
+    return onOpenPort(this, d, ENoneSetFlow, ESetFlowControl,
+                      [&] { return d->engine->setFlowControl(flow); });
 }
 
 bool AbstractSerial::setFlowControl(const QString& flow)
@@ -324,24 +314,12 @@ int AbstractSerial::totalReadTimeout() const
 
 bool AbstractSerial::setDtr(bool set)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->setDtr(set);
-    d->emitStatus(ok ? ENoneSetDtr : ESetDtr);
-    return ok;
+    return onOpenPort(this, d, ENoneSetDtr, ESetDtr, [&] { return d->engine->setDtr(set); });
 }
 
 bool AbstractSerial::setRts(bool set)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->setRts(set);
-    d->emitStatus(ok ? ENoneSetRts : ESetRts);
-    return ok;
+    return onOpenPort(this, d, ENoneSetRts, ESetRts, [&] { return d->engine->setRts(set); });
 }
 
 quint16 AbstractSerial::lineStatus()
@@ -357,36 +335,21 @@ quint16 AbstractSerial::lineStatus()
 
 bool AbstractSerial::sendBreak(int duration)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->sendBreak(qMax(0, duration));
-    d->emitStatus(ok ? ENoneSendBreak : ESendBreak);
-    return ok;
+    return onOpenPort(this, d, ENoneSendBreak, ESendBreak,
+                      [&] { return d->engine->sendBreak(qMax(0, duration)); });
 }
 
 bool AbstractSerial::setBreak(bool set)
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    const bool ok = d->engine->setBreak(set);
-    d->emitStatus(ok ? ENoneSetBreak : ESetBreak);
-    return ok;
+    return onOpenPort(this, d, ENoneSetBreak, ESetBreak, [&] { return d->engine->setBreak(set); });
 }
 
 bool AbstractSerial::flush()
 {
-    if (!isOpen()) {
-        d->emitStatus(EDeviceIsNotOpen);
-        return false;
-    }
-    // Nothing buffered, or the buffer could not be handed over: ask the port.
-    const bool ok = d->flushWriteBuffer() || d->engine->flush();
-    d->emitStatus(ok ? ENoneFlush : EFlush);
-    return ok;
+    return onOpenPort(this, d, ENoneFlush, EFlush, [&] {
+        // Nothing buffered, or the buffer could not be handed over: ask the port.
+        return d->flushWriteBuffer() || d->engine->flush();
+    });
 }
 
 bool AbstractSerial::reset()
