@@ -1,4 +1,5 @@
 #include "NativeSerialEngine.h"
+#include "PosixCall.h"
 
 #include "NativeSerialEnginePrivate.h"
 #include "NativeSerialNotifier.h"
@@ -28,16 +29,7 @@ const qint64 writeBlockSize = 512;
 
 void trace(const char* function, int error)
 {
-    qDebug() << "NativeSerialEngine:" << function << "failed, errno" << error << ::strerror(error);
-}
-
-int ioctlRetry(int descriptor, unsigned long request, void* argument)
-{
-    int result;
-    do {
-        result = ::ioctl(descriptor, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
+    posix::traceFailure("NativeSerialEngine", function, error);
 }
 
 // poll() on one descriptor, restarted after a signal with the time that is left.
@@ -143,7 +135,7 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
 
     // Exclusive like a share mode of 0: TIOCEXCL keeps out other opens of the tty
     // (but not root's), the advisory lock keeps out every cooperating process.
-    if (ioctlRetry(fd, TIOCEXCL, nullptr) == -1) {
+    if (posix::ioctlRetry(fd, TIOCEXCL, nullptr) == -1) {
         trace("ioctl(TIOCEXCL)", errno);
         close();
         return false;
@@ -183,7 +175,7 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
 
     serial_icounter_struct counters;
     std::memset(&counters, 0, sizeof counters);
-    p->hasLineErrorCounters = ioctlRetry(fd, TIOCGICOUNT, &counters) == 0;
+    p->hasLineErrorCounters = posix::ioctlRetry(fd, TIOCGICOUNT, &counters) == 0;
     p->lineErrorCount = quint64(counters.frame) + counters.overrun + counters.parity +
                         counters.brk + counters.buf_overrun;
     return true;
@@ -205,7 +197,7 @@ bool NativeSerialEngine::close()
     }
     if (p->notifier)
         p->notifier->setDescriptor(-1);
-    if (ioctlRetry(fd, TIOCNXCL, nullptr) == -1 && !p->hungUp)
+    if (posix::ioctlRetry(fd, TIOCNXCL, nullptr) == -1 && !p->hungUp)
         trace("ioctl(TIOCNXCL)", errno);
     if (p->locked && ::flock(fd, LOCK_UN) == -1)
         trace("flock(LOCK_UN)", errno);
@@ -415,7 +407,7 @@ void NativeSerialEngine::recomputeReadTimeout()
 bool NativeSerialEngine::setDtr(bool set)
 {
     int line = TIOCM_DTR;
-    if (ioctlRetry(d()->descriptor, set ? TIOCMBIS : TIOCMBIC, &line) == -1) {
+    if (posix::ioctlRetry(d()->descriptor, set ? TIOCMBIS : TIOCMBIC, &line) == -1) {
         trace(set ? "ioctl(TIOCMBIS)" : "ioctl(TIOCMBIC)", errno);
         return false;
     }
@@ -425,7 +417,7 @@ bool NativeSerialEngine::setDtr(bool set)
 bool NativeSerialEngine::setRts(bool set)
 {
     int line = TIOCM_RTS;
-    if (ioctlRetry(d()->descriptor, set ? TIOCMBIS : TIOCMBIC, &line) == -1) {
+    if (posix::ioctlRetry(d()->descriptor, set ? TIOCMBIS : TIOCMBIC, &line) == -1) {
         trace(set ? "ioctl(TIOCMBIS)" : "ioctl(TIOCMBIC)", errno);
         return false;
     }
@@ -435,7 +427,7 @@ bool NativeSerialEngine::setRts(bool set)
 quint16 NativeSerialEngine::lineStatus()
 {
     int lines = 0;
-    if (ioctlRetry(d()->descriptor, TIOCMGET, &lines) == -1) {
+    if (posix::ioctlRetry(d()->descriptor, TIOCMGET, &lines) == -1) {
         trace("ioctl(TIOCMGET)", errno);
         return AbstractSerial::LineErr;
     }
@@ -465,7 +457,7 @@ bool NativeSerialEngine::sendBreak(int duration)
 
 bool NativeSerialEngine::setBreak(bool set)
 {
-    if (ioctlRetry(d()->descriptor, set ? TIOCSBRK : TIOCCBRK, nullptr) == -1) {
+    if (posix::ioctlRetry(d()->descriptor, set ? TIOCSBRK : TIOCCBRK, nullptr) == -1) {
         trace(set ? "ioctl(TIOCSBRK)" : "ioctl(TIOCCBRK)", errno);
         return false;
     }
@@ -508,7 +500,7 @@ bool NativeSerialEngine::lineErrorsGrew()
         return false;
     serial_icounter_struct counters;
     std::memset(&counters, 0, sizeof counters);
-    if (ioctlRetry(p->descriptor, TIOCGICOUNT, &counters) == -1) {
+    if (posix::ioctlRetry(p->descriptor, TIOCGICOUNT, &counters) == -1) {
         trace("ioctl(TIOCGICOUNT)", errno);
         return false;
     }
@@ -526,7 +518,7 @@ qint64 NativeSerialEngine::bytesAvailable()
     if (p->descriptor == -1 || p->hungUp)
         return -1;
     int count = 0;
-    if (ioctlRetry(p->descriptor, FIONREAD, &count) == -1) {
+    if (posix::ioctlRetry(p->descriptor, FIONREAD, &count) == -1) {
         trace("ioctl(FIONREAD)", errno);
         noticeFailure(errno);
         return -1;

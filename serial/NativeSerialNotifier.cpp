@@ -1,4 +1,5 @@
 #include "NativeSerialNotifier.h"
+#include "PosixCall.h"
 
 #include "NativeSerialEngine.h"
 
@@ -21,17 +22,7 @@ const int lineSampleMsecs = 100;
 
 void trace(const char* function, int error)
 {
-    qDebug() << "NativeSerialNotifier:" << function << "failed, errno" << error
-             << ::strerror(error);
-}
-
-int ioctlRetry(int descriptor, unsigned long request, void* argument)
-{
-    int result;
-    do {
-        result = ::ioctl(descriptor, request, argument);
-    } while (result == -1 && errno == EINTR);
-    return result;
+    posix::traceFailure("NativeSerialNotifier", function, error);
 }
 
 } // namespace
@@ -153,7 +144,7 @@ void NativeSerialNotifier::applyMask()
     if ((enabledMask & ExceptionEvents) && !hasLineErrorCounters) {
         serial_icounter_struct counters;
         std::memset(&counters, 0, sizeof counters);
-        hasLineErrorCounters = ioctlRetry(fd, TIOCGICOUNT, &counters) == 0;
+        hasLineErrorCounters = posix::ioctlRetry(fd, TIOCGICOUNT, &counters) == 0;
         lineErrorCount = quint64(counters.frame) + counters.overrun + counters.parity +
                          counters.brk + counters.buf_overrun;
     }
@@ -294,7 +285,7 @@ void NativeSerialNotifier::lineTimeout()
 
 bool NativeSerialNotifier::readModemLines(int* lines) const
 {
-    if (ioctlRetry(fd, TIOCMGET, lines) == -1) {
+    if (posix::ioctlRetry(fd, TIOCMGET, lines) == -1) {
         // Pseudo-terminals and some adapters have no modem lines at all.
         if (errno != ENOTTY && errno != EINVAL)
             trace("ioctl(TIOCMGET)", errno);
@@ -309,7 +300,7 @@ bool NativeSerialNotifier::lineErrorsGrew()
         return false;
     serial_icounter_struct counters;
     std::memset(&counters, 0, sizeof counters);
-    if (ioctlRetry(fd, TIOCGICOUNT, &counters) == -1) {
+    if (posix::ioctlRetry(fd, TIOCGICOUNT, &counters) == -1) {
         trace("ioctl(TIOCGICOUNT)", errno);
         return false;
     }

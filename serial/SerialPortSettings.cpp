@@ -1,4 +1,5 @@
 #include "SerialPortSettings.h"
+#include "PosixCall.h"
 
 // termios2 and BOTHER come from the kernel's header; the C library's <termios.h>
 // defines a different struct termios and must stay out of this file.
@@ -54,12 +55,8 @@ quint32 rateOfRecord(const struct termios2& tio)
 
 bool ioctlRetry(int descriptor, unsigned long request, void* argument, const char* name)
 {
-    int result;
-    do {
-        result = ::ioctl(descriptor, request, argument);
-    } while (result == -1 && errno == EINTR);
-    if (result == -1) {
-        qDebug() << "SerialPortSettings:" << name << "failed, errno" << errno << ::strerror(errno);
+    if (posix::ioctlRetry(descriptor, request, argument) == -1) {
+        posix::traceFailure("SerialPortSettings", name, errno);
         return false;
     }
     return true;
