@@ -3,6 +3,7 @@
 // replays, pauses and exports, loses the instrument, and closes the window.
 #include "DialogueAutomatique.h"
 #include "Fenetre.h"
+#include "RegardFenetre.h"
 
 #include "Graphique.h"
 #include "Tampon.h"
@@ -97,29 +98,15 @@ private:
     template <typename T>
     T* controle(const char* nom) const
     {
-        T* widget = fenetre->findChild<T*>(QString::fromLatin1(nom));
-        if (!widget)
-            qFatal("no control %s", nom);
-        return widget;
+        return RegardFenetre(fenetre.get()).controle<T>(nom);
     }
-
     Tampon* tampon(const QString& canal) const
     {
-        for (Graphique* g : fenetre->findChildren<Graphique*>()) {
-            const QwtPlotItemList courbes = g->itemList(QwtPlotItem::Rtti_PlotCurve);
-            if (!courbes.isEmpty() && courbes.first()->title().text() == canal)
-                return dynamic_cast<Tampon*>(static_cast<QwtPlotCurve*>(courbes.first())->data());
-        }
-        qFatal("no plot %s", qPrintable(canal));
+        return RegardFenetre(fenetre.get()).tampon(canal);
     }
-
     QVector<double> valeurs(const QString& canal) const
     {
-        Tampon* t = tampon(canal);
-        QVector<double> v;
-        for (size_t i = 0; i < t->size(); ++i)
-            v << t->sample(i).y();
-        return v;
+        return RegardFenetre(fenetre.get()).valeurs(canal);
     }
 
     void choisirSource(const QString& port)

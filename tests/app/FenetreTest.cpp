@@ -2,6 +2,7 @@
 // plots' scales, and the display settings reaching the plots and their buffers.
 #include "Fenetre.h"
 #include "DialogueAutomatique.h"
+#include "RegardFenetre.h"
 
 #include "Courbe.h"
 #include "Graphique.h"
@@ -39,28 +40,10 @@ private:
     template <typename T>
     T* controle(const char* nom) const
     {
-        T* widget = fenetre->findChild<T*>(QString::fromLatin1(nom));
-        if (!widget)
-            qFatal("no control %s", nom);
-        return widget;
+        return RegardFenetre(fenetre).controle<T>(nom);
     }
-
-    Graphique* plot(const QString& canal) const
-    {
-        for (Graphique* g : fenetre->findChildren<Graphique*>()) {
-            const QwtPlotItemList courbes = g->itemList(QwtPlotItem::Rtti_PlotCurve);
-            if (!courbes.isEmpty() && courbes.first()->title().text() == canal)
-                return g;
-        }
-        qFatal("no plot %s", qPrintable(canal));
-    }
-
-    Tampon* tampon(const QString& canal) const
-    {
-        auto* courbe =
-            static_cast<QwtPlotCurve*>(plot(canal)->itemList(QwtPlotItem::Rtti_PlotCurve).first());
-        return dynamic_cast<Tampon*>(courbe->data());
-    }
+    Graphique* plot(const QString& canal) const { return RegardFenetre(fenetre).plot(canal); }
+    Tampon* tampon(const QString& canal) const { return RegardFenetre(fenetre).tampon(canal); }
 
     static QPair<double, double> echelle(Graphique* g, int axe)
     {
