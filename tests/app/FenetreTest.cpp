@@ -18,6 +18,7 @@
 #include <QTextEdit>
 #include <qwt_plot_curve.h>
 #include <qwt_scale_div.h>
+#include <unistd.h>
 
 namespace {
 
@@ -209,6 +210,31 @@ private slots:
         QVERIFY(!controle<QAbstractButton>("btnCapturer")->isChecked());
         QVERIFY(controle<QWidget>("btnCapturer")->isEnabled());
         QVERIFY(controle<QWidget>("source")->isEnabled());
+    }
+
+    void unreadableReplayFileIsReportedAndReleased()
+    {
+        QFile fichier(QDir::current().absoluteFilePath("illisible.csv"));
+        QVERIFY(fichier.open(QIODevice::WriteOnly));
+        fichier.write("1;2;3\r\n");
+        fichier.close();
+        QVERIFY(fichier.setPermissions(QFileDevice::Permissions()));
+        // Root reads any file: look at it as an ordinary user would.
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            QVERIFY(QFile::setPermissions(QDir::currentPath(), QFileDevice::Permissions(0x7755)));
+            QVERIFY(::seteuid(65534) == 0);
+        }
+
+        DialogueAutomatique operateur(fichier.fileName());
+        QTest::mouseClick(controle<QAbstractButton>("btnRejouer"), Qt::LeftButton);
+        QTRY_COMPARE(operateur.vus, 2); // the file dialog, then the message
+        if (root)
+            QVERIFY(::seteuid(0) == 0);
+        QCOMPARE(operateur.titre, QString("Erreur"));
+        QCOMPARE(operateur.texte, QString("Impossible d'ouvrir le fichier"));
+        QTRY_VERIFY(!controle<QAbstractButton>("btnRejouer")->isChecked());
+        QVERIFY(controle<QWidget>("btnCapturer")->isEnabled());
     }
 
     void trendOnlyWhenChecked()
