@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqt5opengl5-dev libqwt-qt5-dev
   libpoppler-glib-dev libcairo2-dev
-  xvfb xauth xdotool fonts-dejavu-core
+  xvfb xauth xdotool libxcb1-dev fonts-dejavu-core
   ghostscript poppler-utils
   libfftw3-dev valgrind
 )
