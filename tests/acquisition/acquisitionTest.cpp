@@ -119,6 +119,17 @@ bool portOuvert(const QString& nom)
     return false;
 }
 
+// Starts a live capture of `source` and waits until its capture file exists and
+// the port `nom` is open.
+bool captureDemarree(Banc& banc, const QString& source, const QString& nom,
+                     const char* fichier = "acquisition1.csv")
+{
+    banc.setSource(source);
+    banc.setCapture(true);
+    return QTest::qWaitFor([&] { return QFile::exists(fichier); }) &&
+           QTest::qWaitFor([&] { return portOuvert(nom); });
+}
+
 QVector<double> valeurs(const Tampon& tampon)
 {
     QVector<double> v;
@@ -271,10 +282,7 @@ void acquisitionTest::blockDecodesToO2AndCaptureLines()
     InstrumentTerminal instrument;
     QVERIFY(instrument.isValid());
     Banc banc;
-    banc.setSource(instrument.name());
-    banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTRY_VERIFY(portOuvert(instrument.name()));
+    QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
     QVERIFY(instrument.send(echantillon(brut).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
     banc.arreter();
@@ -298,10 +306,7 @@ void acquisitionTest::portEntryOrBareNameOpensThePort()
     QFETCH(QString, suffixe);
     InstrumentTerminal instrument;
     Banc banc;
-    banc.setSource(instrument.name() + suffixe);
-    banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTRY_VERIFY(portOuvert(instrument.name()));
+    QVERIFY(captureDemarree(banc, instrument.name() + suffixe, instrument.name()));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
     QVERIFY(banc.fenetre.messages.isEmpty());
@@ -311,10 +316,7 @@ void acquisitionTest::partialBlockWaitsAndBurstsDecodeWhole()
 {
     InstrumentTerminal instrument;
     Banc banc;
-    banc.setSource(instrument.name());
-    banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTRY_VERIFY(portOuvert(instrument.name()));
+    QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
 
     QByteArray flux;
     for (quint16 i = 1; i <= 40; ++i)
@@ -347,10 +349,7 @@ void acquisitionTest::liveSamplesFeedTheEstimator()
 {
     InstrumentTerminal instrument;
     Banc banc;
-    banc.setSource(instrument.name());
-    banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTRY_VERIFY(portOuvert(instrument.name()));
+    QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
     QByteArray octets;
     for (quint16 brut : troisCycles())
         octets += echantillon(brut);
@@ -473,10 +472,7 @@ void acquisitionTest::captureReachesDiskWhileRunning()
 {
     InstrumentTerminal instrument;
     Banc banc;
-    banc.setSource(instrument.name());
-    banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTRY_VERIFY(portOuvert(instrument.name()));
+    QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(16)));
     QTRY_COMPARE(banc.o2.size(), size_t(16));
     // Still running: the lines reach the file within a second.
@@ -514,10 +510,7 @@ void acquisitionTest::vanishedPortClosesCaptureAndReleases()
     {
         InstrumentTerminal instrument;
         nom = instrument.name();
-        banc.setSource(nom);
-        banc.setCapture(true);
-        QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-        QTRY_VERIFY(portOuvert(instrument.name()));
+        QVERIFY(captureDemarree(banc, nom, instrument.name()));
         QVERIFY(instrument.send(echantillon(0x8000).repeated(16) + QByteArray(5, '\x01')));
         QTRY_COMPARE(banc.o2.size(), size_t(16));
     } // the instrument hangs up
@@ -527,10 +520,7 @@ void acquisitionTest::vanishedPortClosesCaptureAndReleases()
 
     // Idle again: a new instrument can be captured at once.
     InstrumentTerminal autre;
-    banc.setSource(autre.name());
-    banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition2.csv"));
-    QTRY_VERIFY(portOuvert(autre.name()));
+    QVERIFY(captureDemarree(banc, autre.name(), autre.name(), "acquisition2.csv"));
     QVERIFY(autre.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(24));
 }
@@ -539,10 +529,7 @@ void acquisitionTest::secondStartWhileCapturingChangesNothing()
 {
     InstrumentTerminal instrument;
     Banc banc;
-    banc.setSource(instrument.name());
-    banc.setCapture(true);
-    QTRY_VERIFY(QFile::exists("acquisition1.csv"));
-    QTRY_VERIFY(portOuvert(instrument.name()));
+    QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
     banc.setCapture(true);
     QTest::qWait(200);
     QVERIFY(!QFile::exists("acquisition2.csv"));
