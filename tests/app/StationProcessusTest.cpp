@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -88,6 +89,12 @@ private slots:
 
         QProcess station;
         station.setWorkingDirectory(dossier.path());
+        // The station is a real X client here, whatever platform the caller's
+        // environment names, and needs no GL driver.
+        QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
+        environnement.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environnement.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("none"));
+        station.setProcessEnvironment(environnement);
         station.setProcessChannelMode(QProcess::ForwardedChannels);
         station.start(QStringLiteral(STATION_PROGRAMME), QStringList());
         QVERIFY(station.waitForStarted());
