@@ -1,6 +1,7 @@
 #include "acquisition.h"
 
 #include "AbstractSerial.h"
+#include "LecteurCapture.h"
 #include "SerialDeviceEnumerator.h"
 #include "Tampon.h"
 #include "calculPeriode.h"
@@ -29,9 +30,6 @@ constexpr qint64 lectureMax = 16 * 1024;
 constexpr qint64 decodageMax = 1024 * 1024;
 // Capture lines reach the disk at least this often while live (milliseconds).
 constexpr int intervalleEcriture = 500;
-// Bytes of a replay line that are parsed; the rest of a longer line is skipped.
-constexpr qint64 ligneMax = 4096;
-
 // A device list entry reads "NAME: description"; a bare name names the port too.
 QString nomPort(const QString& source)
 {
@@ -60,42 +58,36 @@ void ajouterLigneCapture(QString& texte, double valeur)
     texte += QLatin1String(";0\r\n");
 }
 
-// Reads the next line of a replay file without its line feed. Only the first
-// ligneMax bytes of an over-long line are kept; the rest of it is skipped with
-// plain reads, so that a file which is no capture (one huge line, random
-// bytes) costs one pass over its bytes and never a huge line in memory.
-QByteArray lireLigne(QFile& fichier)
+// Cuts a capture file back to its last line feed: a partial last line would
+// replay as one sample more, of made-up values. Shortening a file needs no room
+// on the disk, so this works on a full one.
+void garderLignesCompletes(const QString& nom)
 {
-    QByteArray ligne = fichier.readLine(ligneMax);
-    if (ligne.endsWith('\n')) {
-        ligne.chop(1);
-        if (ligne.endsWith('\r'))
-            ligne.chop(1);
-        return ligne;
+    QFile fichier(nom);
+    if (!fichier.open(QIODevice::ReadWrite)) {
+        qDebug() << "acquisition:" << nom << "ne peut être raccourci:" << fichier.errorString();
+        return;
     }
-    static thread_local QByteArray reste(int(lectureMax), Qt::Uninitialized);
-    for (;;) {
-        const qint64 lus = fichier.read(reste.data(), lectureMax);
-        if (lus <= 0)
-            break;
-        const void* fin = std::memchr(reste.constData(), '\n', size_t(lus));
-        if (fin) {
-            const qint64 apres = lus - (static_cast<const char*>(fin) - reste.constData() + 1);
-            fichier.seek(fichier.pos() - apres);
+    constexpr qint64 morceau = 64 * 1024;
+    QByteArray octets;
+    qint64 fin = fichier.size();
+    while (fin > 0) {
+        const qint64 debut = qMax<qint64>(0, fin - morceau);
+        fichier.seek(debut);
+        octets = fichier.read(fin - debut);
+        const int saut = octets.lastIndexOf('\n');
+        if (saut >= 0) {
+            fin = debut + saut + 1;
             break;
         }
+        if (octets.size() != fin - debut) { // unreadable: keep what is there
+            qDebug() << "acquisition: lecture de" << nom << "impossible:" << fichier.errorString();
+            return;
+        }
+        fin = debut;
     }
-    return ligne;
-}
-
-// Field i of a replay line as a number: 0 when absent or not a number.
-double champ(const QList<QByteArray>& champs, int i)
-{
-    if (i >= champs.size())
-        return 0.0;
-    bool ok = false;
-    const double valeur = champs.at(i).trimmed().toDouble(&ok);
-    return ok && std::isfinite(valeur) ? valeur : 0.0;
+    if (fin != fichier.size() && !fichier.resize(fin))
+        qDebug() << "acquisition:" << nom << "ne peut être raccourci:" << fichier.errorString();
 }
 
 int intervalleRejeu(double frequence)
@@ -110,8 +102,8 @@ int intervalleRejeu(double frequence)
 
 acquisition::acquisition(QObject* parent)
     : QObject(parent), capturing(false), frequence(100.0), CO2(nullptr), O2(nullptr), Flux(nullptr),
-      Periode(nullptr), port(nullptr), replayTimer(nullptr), replayFile(nullptr),
-      enumerator(nullptr), captureStream(nullptr), captureFile(nullptr)
+      Periode(nullptr), port(nullptr), replayTimer(nullptr), enumerator(nullptr),
+      captureStream(nullptr), captureFile(nullptr)
 {
     // The enumerator stays on the constructing thread (the main window's): its
     // report is turned into the device list there, where reading the
@@ -128,8 +120,6 @@ acquisition::acquisition(QObject* parent)
             [this](const QStringList& ports) { getNewDeviceList(ports); });
     enumerator->setEnabled(true);
 
-    replayFile = new QFile;
-
     port = new AbstractSerial(this);
     captureStream = new QTextStream;
     captureStream->setCodec("UTF-8");
@@ -143,8 +133,6 @@ acquisition::~acquisition()
     if (port->isOpen())
         port->close();
     fermerFichierCapture();
-    replayFile->close();
-    delete replayFile;
     delete captureStream;
     // Its later reports must not reach this object any more.
     QObject::disconnect(enumerator, nullptr, nullptr, nullptr);
@@ -298,6 +286,8 @@ bool acquisition::ouvrirPort(const QString& src)
 {
     if (port->isOpen())
         port->close();
+    readBuffer.clear(); // word alignment starts again with the first byte
+    readBuffer.reserve(int(lectureMax) + tailleBloc); // reserved room survives emptying
     port->setDeviceName(nomPort(src));
     if (!port->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         signaler(2, tr("Impossible d'ouvrir le port %1").arg(port->deviceName()), 1);
@@ -333,6 +323,7 @@ void acquisition::creerFichierCapture()
         captureFile = new QFile(nom);
         if (captureFile->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly)) {
             captureStream->setDevice(captureFile);
+            captureStream->resetStatus();
             qDebug() << "acquisition: capture dans" << nom;
             return;
         }
@@ -350,14 +341,24 @@ void acquisition::creerFichierCapture()
 
 void acquisition::fermerFichierCapture()
 {
-    if (captureFile) {
+    if (captureFile)
         ecrireCapture();
-        captureFile->close();
+    if (captureFile) {
+        captureStream->setDevice(nullptr);
+        captureFile->close(); // the last bytes leave here: its outcome counts too
+        if (captureFile->error() != QFileDevice::NoError)
+            echecEcritureCapture();
     }
     captureStream->setDevice(nullptr);
     delete captureFile;
     captureFile = nullptr;
     captureText.clear();
+}
+
+bool acquisition::captureEnBonEtat() const
+{
+    return captureStream->status() == QTextStream::Ok &&
+           captureFile->error() == QFileDevice::NoError;
 }
 
 // Hands the decoded lines to the capture stream, which passes them on to the
@@ -372,6 +373,8 @@ void acquisition::transmettreCapture()
         *captureStream << captureText;
         captureText.truncate(0); // keeps the reserved room
     }
+    if (!captureEnBonEtat())
+        echecEcritureCapture();
 }
 
 // Pushes everything decoded so far to disk, so that a crash or a power cut
@@ -379,10 +382,28 @@ void acquisition::transmettreCapture()
 void acquisition::ecrireCapture()
 {
     transmettreCapture();
-    if (captureFile && captureFile->isOpen()) {
-        captureStream->flush();
-        captureFile->flush();
-    }
+    if (!captureFile || !captureFile->isOpen())
+        return;
+    captureStream->flush();
+    if (!captureFile->flush() || !captureEnBonEtat())
+        echecEcritureCapture();
+}
+
+// The disk is full or gone: the capture file keeps the whole lines it got and
+// is closed; the acquisition itself goes on, shown and analysed but no longer
+// recorded, and the operator is told once.
+void acquisition::echecEcritureCapture()
+{
+    const QString nom = captureFile->fileName();
+    qDebug() << "acquisition: écriture de" << nom << "impossible:" << captureFile->errorString()
+             << "(flux" << captureStream->status() << ")";
+    captureStream->setDevice(nullptr);
+    captureFile->close();
+    delete captureFile;
+    captureFile = nullptr;
+    captureText.clear();
+    garderLignesCompletes(nom);
+    signaler(1, tr("Erreur d'écriture du fichier de capture %1").arg(nom), 0);
 }
 
 void acquisition::lectureDonnees()
@@ -398,39 +419,49 @@ void acquisition::lectureDonnees()
         return;
     }
 
-    // Every complete block waiting is taken, in order; a partial block stays in
-    // the port until the bytes that complete it arrive.
+    // Everything waiting is taken, in order, and every complete block decoded.
+    // The bytes of a partial block wait here, not in the port, for the bytes
+    // that complete it: a hang-up empties the port, and they were sent.
     qint64 decodes = 0;
     while (decodes < decodageMax) {
         const qint64 disponibles = port->bytesAvailable();
-        if (disponibles < tailleBloc)
+        if (disponibles <= 0)
             break;
-        const qint64 demandes = qMin(disponibles / tailleBloc * tailleBloc, lectureMax);
-        readBuffer.resize(static_cast<int>(demandes));
-        const qint64 lus = port->read(readBuffer.data(), demandes);
+        const int enAttente = readBuffer.size();
+        const qint64 demandes = qMin(disponibles, lectureMax);
+        readBuffer.resize(enAttente + int(demandes));
+        const qint64 lus = port->read(readBuffer.data() + enAttente, demandes);
         if (lus < 0) {
             qDebug() << "acquisition: lecture impossible sur" << port->deviceName();
+            readBuffer.resize(enAttente);
             break;
         }
-        // Only blocks read in full are decoded; a block cut short by the read
-        // decodes nothing.
-        const qint64 blocs = lus / tailleBloc;
-        if (blocs > 0) {
-            decoderBlocs(readBuffer.constData(), blocs);
-            lastBlock = readBuffer.mid(static_cast<int>((blocs - 1) * tailleBloc), tailleBloc);
-            transmettreCapture();
-        }
+        readBuffer.resize(enAttente + int(lus));
+        decoderBlocsComplets();
         decodes += lus;
         if (lus < demandes) {
             qDebug() << "acquisition:" << lus << "octets lus sur" << demandes << "annoncés";
             break;
         }
     }
-    if (decodes >= decodageMax && port->bytesAvailable() >= tailleBloc)
+    if (decodes >= decodageMax && port->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &acquisition::lectureDonnees, Qt::QueuedConnection);
 }
 
-void acquisition::decoderBlocs(const char* octets, qint64 nbBlocs)
+// Decodes the complete blocks at the front of the bytes received; what is left
+// of a partial block moves to the front.
+void acquisition::decoderBlocsComplets()
+{
+    const int blocs = readBuffer.size() / tailleBloc;
+    if (blocs == 0)
+        return;
+    decoderEchantillons(readBuffer.constData(), qint64(blocs) * (tailleBloc / 2));
+    lastBlock = readBuffer.mid((blocs - 1) * tailleBloc, tailleBloc);
+    readBuffer.remove(0, blocs * tailleBloc); // keeps the allocated room
+    transmettreCapture();
+}
+
+void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
 {
     QMutexLocker verrouille(&verrou);
     Tampon* const co2 = CO2;
@@ -440,7 +471,6 @@ void acquisition::decoderBlocs(const char* octets, qint64 nbBlocs)
     verrouille.unlock();
 
     const bool enregistrer = captureFile && captureFile->isOpen();
-    const qint64 echantillons = nbBlocs * (tailleBloc / 2);
     for (qint64 i = 0; i < echantillons; ++i) {
         const double v = valeurBrute(octets + 2 * i);
         co2->ajouterValeur(0.0);
@@ -453,6 +483,17 @@ void acquisition::decoderBlocs(const char* octets, qint64 nbBlocs)
     }
 }
 
+// The line is gone: no byte will complete the partial block received, but its
+// whole samples were sent by the instrument and belong to the capture.
+void acquisition::decoderReste()
+{
+    if (readBuffer.size() >= 2) {
+        decoderEchantillons(readBuffer.constData(), readBuffer.size() / 2);
+        transmettreCapture();
+    }
+    readBuffer.clear();
+}
+
 void acquisition::connexionPerdue()
 {
     QMutexLocker verrouille(&verrou);
@@ -461,23 +502,26 @@ void acquisition::connexionPerdue()
     if (!direct || !port->isOpen())
         return;
     lectureDonnees(); // the complete blocks still waiting belong to the capture
+    decoderReste();
     const QString nom = port->deviceName();
     arreterDirect();
     signaler(2, tr("Connexion perdue avec le port %1").arg(nom), 1);
 }
 
+// The file is opened on the calling thread, so that a file which cannot be read
+// is told at once; from then on it is read on the worker's thread only, with no
+// lock held, so that no call into the worker waits for a line to be read.
 void acquisition::demarrerRejeu(const QString& fichier)
 {
-    QMutexLocker verrouille(&verrou);
-    if (capturing)
-        return;
-    replayFile->close();
-    replayFile->setFileName(fichier);
-    if (!replayFile->open(QIODevice::ReadOnly)) {
-        verrouille.unlock();
+    auto lecteur = std::make_shared<LecteurCapture>();
+    if (!lecteur->ouvrir(fichier)) {
+        qDebug() << "acquisition: rejeu de" << fichier << "impossible:" << lecteur->erreur();
         signaler(2, tr("Impossible d'ouvrir le fichier"), 1);
         return;
     }
+    QMutexLocker verrouille(&verrou);
+    if (capturing)
+        return;
     const int intervalle = intervalleRejeu(frequence);
     capturing = true;
     replaying = true;
@@ -485,7 +529,8 @@ void acquisition::demarrerRejeu(const QString& fichier)
     qDebug() << "acquisition: rejeu de" << fichier;
 
     // The timer belongs to the worker's thread and is only touched there.
-    dansMonThread([this, intervalle] {
+    dansMonThread([this, lecteur, intervalle] {
+        replayReader = lecteur;
         if (!replayTimer) {
             replayTimer = new QTimer(this);
             replayTimer->setObjectName(QStringLiteral("replayTimer"));
@@ -501,40 +546,50 @@ void acquisition::arreterRejeu()
     QMutexLocker verrouille(&verrou);
     replaying = false;
     capturing = false;
-    replayFile->close();
     verrouille.unlock();
-    // A tick already queued finds the replay stopped and does nothing.
+    // Runs before any later start's hand-over, which is queued after it. A tick
+    // already queued finds the replay stopped and does nothing.
     dansMonThread([this] {
         if (replayTimer)
             replayTimer->stop();
+        replayReader.reset();
     });
 }
 
 void acquisition::lectureDonneesFichier()
 {
-    QMutexLocker verrouille(&verrou);
-    if (!replaying || !replayFile->isOpen())
+    if (!replayReader || !enRejeu())
         return;
-    QByteArray ligne;
-    if (replayFile->atEnd())
-        replayFile->seek(0); // this tick replays an empty line, the next one the first
-    else
-        ligne = lireLigne(*replayFile);
+    double champs[3];
+    if (!replayReader->lireLigne(champs)) {
+        // This tick replays an empty line, the next one the first line again.
+        replayReader->rembobiner();
+        champs[0] = champs[1] = champs[2] = 0.0;
+    }
+
+    QMutexLocker verrouille(&verrou);
+    if (!replaying) // stopped while the line was read
+        return;
     Tampon* const co2 = CO2;
     Tampon* const o2 = O2;
     Tampon* const flux = Flux;
     calculPeriode* const periode = Periode;
     verrouille.unlock();
 
-    const QList<QByteArray> champs = ligne.split(';');
     if (co2)
-        co2->ajouterValeur(champ(champs, 0));
+        co2->ajouterValeur(champs[0]);
     if (o2)
-        o2->ajouterValeur(champ(champs, 1));
+        o2->ajouterValeur(champs[1]);
     if (flux)
-        flux->ajouterValeur(champ(champs, 2));
+        flux->ajouterValeur(champs[2]);
     if (periode)
-        periode->addData(champ(champs, 1));
+        periode->addData(champs[1]);
+}
+
+bool acquisition::enRejeu() const
+{
+    QMutexLocker verrouille(&verrou);
+    return replaying;
 }
 
 // Messages and device lists leave from the worker's thread: a receiver that

@@ -6,8 +6,10 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 class AbstractSerial;
+class LecteurCapture;
 class QFile;
 class QTextStream;
 class QTimer;
@@ -25,9 +27,13 @@ class calculPeriode;
 // The object lives on a thread of its own. Live acquisitions always run there:
 // setCapture() called from another thread for a serial source is handed over
 // to it. A replay may be started and stopped from the main window's thread; its
-// file is shared with the timer ticks under `verrou`. Messages raised on a
+// file is then handed to the worker's thread, which alone reads it. Messages raised on a
 // thread other than the worker's are emitted from the worker's thread, so a
 // receiver connected with a blocking queued connection never waits on itself.
+//
+// `verrou` is only ever held for a few assignments: the serial port, the
+// capture file and the replay file are read and written on the worker's thread
+// with no lock held, so that a call from the main window never waits for I/O.
 class acquisition : public QObject
 {
     Q_OBJECT
@@ -68,13 +74,18 @@ private:
     void creerFichierCapture();
     void transmettreCapture();
     void fermerFichierCapture();
-    void decoderBlocs(const char* octets, qint64 nbBlocs);
+    void decoderEchantillons(const char* octets, qint64 nombre);
+    void echecEcritureCapture();
+    void decoderReste();
+    void decoderBlocsComplets();
+    bool captureEnBonEtat() const;
+    bool enRejeu() const;
     void signaler(int type, const QString& message, int code);
     void dansMonThread(std::function<void()> action);
 
     // Guards what both the worker's thread and the main window's thread touch:
-    // the source, the frequency, the links, the running state and the replay
-    // file. Never held while a signal is emitted.
+    // the source, the frequency, the links and the running state. Never held
+    // while a signal is emitted or a file is read or written.
     mutable QMutex verrou;
 
     bool capturing;
@@ -86,7 +97,7 @@ private:
     AbstractSerial* port;
     QTimer* replayTimer;
     QString captureText; // lines decoded and not yet handed to the capture stream
-    QFile* replayFile;
+    std::shared_ptr<LecteurCapture> replayReader; // the replay file, on the worker's thread
     QByteArray lastBlock;
     QString source;
     QStringList deviceList;
@@ -96,5 +107,5 @@ private:
 
     bool replaying = false;       // the running acquisition is a replay
     QTimer* writeTimer = nullptr; // pushes the capture lines to disk while live
-    QByteArray readBuffer;        // bytes of the blocks being decoded
+    QByteArray readBuffer;        // bytes read and not decoded: a partial block between reads
 };

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -201,6 +203,8 @@ private slots:
     void captureTakesSmallestFreeNumber();
     void captureReachesDiskWhileRunning();
     void uncreatableCaptureFileWarnsAndAcquires();
+    void fullDiskWarnsOnceAndKeepsWholeLines_data();
+    void fullDiskWarnsOnceAndKeepsWholeLines();
     void vanishedPortClosesCaptureAndReleases();
     void secondStartWhileCapturingChangesNothing();
     void replayFeedsEveryBuffer_data();
@@ -210,6 +214,7 @@ private slots:
     void replayIntervalFollowsFrequencyAtStart();
     void linksIgnoredWhileReplaying();
     void replayStopAndRestartReadsFromTheTop();
+    void replayOfLinelessFileKeepsCallsShortAndPace();
     void messageFromGuiThreadReplayArrivesWithoutDeadlock();
     void deviceListEntriesNameAndDescription();
 
@@ -485,6 +490,81 @@ void acquisitionTest::captureReachesDiskWhileRunning()
                                                   QByteArray("0;249.996;0\r\n").repeated(8));
 }
 
+// A small file system of its own, mounted for one test and detached after it.
+class PetitDisque
+{
+public:
+    explicit PetitDisque(const QString& dossier) : chemin(dossier.toLocal8Bit())
+    {
+        monte = ::geteuid() == 0 && QDir().mkpath(dossier) &&
+                ::mount("tmpfs", chemin.constData(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~PetitDisque()
+    {
+        if (monte)
+            ::umount2(chemin.constData(), MNT_DETACH);
+    }
+    bool estMonte() const { return monte; }
+
+private:
+    QByteArray chemin;
+    bool monte = false;
+};
+
+void acquisitionTest::fullDiskWarnsOnceAndKeepsWholeLines_data()
+{
+    QTest::addColumn<int>("occupe"); // bytes of the disk taken before the capture
+    QTest::addColumn<int>("echantillons");
+    QTest::addColumn<int>("tailleMin"); // bytes the capture file keeps at least
+    QTest::newRow("while capturing") << 0 << 20000 << 32 * 1024;
+    // Two pages left, and fewer lines than the streams hold before writing:
+    // the first write is the flush at the stop.
+    QTest::newRow("at the stop") << 14 * 4096 << 1000 << 4096;
+}
+
+void acquisitionTest::fullDiskWarnsOnceAndKeepsWholeLines()
+{
+    QFETCH(int, occupe);
+    QFETCH(int, echantillons);
+    QFETCH(int, tailleMin);
+    const QString dossier = QDir::current().filePath("disque");
+    PetitDisque disque(dossier);
+    if (!disque.estMonte())
+        QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
+    QVERIFY(QDir::setCurrent(dossier));
+    ecrire("occupe", QByteArray(occupe, 'x'));
+
+    QByteArray octets;
+    QByteArray attendu;
+    for (int i = 0; i < echantillons; ++i) {
+        const quint16 brut = quint16(i * 7);
+        octets += echantillon(brut);
+        attendu += "0;" + QByteArray::number(brut * 250.0 / 65536.0, 'g', 6) + ";0\r\n";
+    }
+    InstrumentTerminal instrument;
+    Banc banc;
+    banc.o2.setDuree(1000);
+    QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
+    // In pieces, serving the worker's message meanwhile: it waits for this
+    // thread to take it and reads nothing until then.
+    for (int debut = 0; debut < octets.size(); debut += 4096) {
+        QVERIFY(instrument.send(octets.mid(debut, 4096)));
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(banc.o2.size(), size_t(echantillons)); // the acquisition went on
+    banc.setCapture(false);
+    const Message erreur{1, "Erreur d'écriture du fichier de capture acquisition1.csv", 0};
+    QTRY_COMPARE(banc.fenetre.messages, QList<Message>{erreur});
+    QTest::qWait(100);
+    QCOMPARE(banc.fenetre.messages, QList<Message>{erreur}); // once
+
+    // What reached the disk stays, cut back to its last whole line.
+    const QByteArray ecrit = contenu("acquisition1.csv");
+    QVERIFY2(ecrit.size() >= tailleMin, qPrintable(QString::number(ecrit.size())));
+    QVERIFY(ecrit.endsWith("\r\n"));
+    QVERIFY(attendu.startsWith(ecrit));
+}
+
 void acquisitionTest::uncreatableCaptureFileWarnsAndAcquires()
 {
     // A dangling link takes the name: the name is free but cannot be created.
@@ -511,18 +591,23 @@ void acquisitionTest::vanishedPortClosesCaptureAndReleases()
         InstrumentTerminal instrument;
         nom = instrument.name();
         QVERIFY(captureDemarree(banc, nom, instrument.name()));
+        // Two whole samples and half of one wait for the rest of their block.
         QVERIFY(instrument.send(echantillon(0x8000).repeated(16) + QByteArray(5, '\x01')));
         QTRY_COMPARE(banc.o2.size(), size_t(16));
+        QTest::qWait(100);
     } // the instrument hangs up
     QTRY_COMPARE(banc.fenetre.messages.size(), 1);
     QCOMPARE(banc.fenetre.messages.at(0), (Message{2, "Connexion perdue avec le port " + nom, 1}));
-    QCOMPARE(contenu("acquisition1.csv"), QByteArray("0;125;0\r\n").repeated(16));
+    // The whole samples sent before the hang-up are kept, the half one is not.
+    QCOMPARE(banc.o2.size(), size_t(18));
+    QCOMPARE(contenu("acquisition1.csv"),
+             QByteArray("0;125;0\r\n").repeated(16) + QByteArray("0;0.980377;0\r\n").repeated(2));
 
     // Idle again: a new instrument can be captured at once.
     InstrumentTerminal autre;
     QVERIFY(captureDemarree(banc, autre.name(), autre.name(), "acquisition2.csv"));
     QVERIFY(autre.send(echantillon(0x8000).repeated(8)));
-    QTRY_COMPARE(banc.o2.size(), size_t(24));
+    QTRY_COMPARE(banc.o2.size(), size_t(26));
 }
 
 void acquisitionTest::secondStartWhileCapturingChangesNothing()
@@ -673,6 +758,45 @@ void acquisitionTest::replayStopAndRestartReadsFromTheTop()
     QTRY_VERIFY(int(banc.o2.size()) > arret + 1);
     banc.worker->setCapture(false);
     QCOMPARE(valeurs(banc.o2).mid(arret, 2), lignes.mid(0, 2));
+}
+
+// One line of a gigabyte with no line feed, sparse so that it costs no
+// disk: reading through it takes the worker about a second, during which the
+// window's calls must not wait; after that first pass the replay keeps its pace.
+void acquisitionTest::replayOfLinelessFileKeepsCallsShortAndPace()
+{
+    const QString nom = QDir::current().filePath("sans_fin.csv");
+    ecrire(nom, "1;2;3;");
+    QVERIFY(QFile::resize(nom, qint64(1) << 30));
+
+    Banc banc;
+    banc.worker->setFrequence(100);
+    banc.worker->setSource(nom);
+    banc.worker->setCapture(true);
+
+    qint64 pireAttente = 0;
+    QElapsedTimer duree;
+    duree.start();
+    while (duree.elapsed() < 2500) {
+        QElapsedTimer appel;
+        appel.start();
+        banc.worker->setFrequence(100);
+        banc.worker->setSource(nom);
+        pireAttente = qMax(pireAttente, appel.nsecsElapsed() / 1000000);
+        QTest::qWait(5);
+    }
+    const size_t avant = banc.o2.size();
+    QTest::qWait(1000);
+    const size_t parSeconde = banc.o2.size() - avant;
+    QElapsedTimer arret;
+    arret.start();
+    banc.worker->setCapture(false);
+    pireAttente = qMax(pireAttente, arret.elapsed());
+
+    QVERIFY2(pireAttente < 50, qPrintable(QStringLiteral("%1 ms").arg(pireAttente)));
+    QVERIFY2(parSeconde >= 50, qPrintable(QStringLiteral("%1 samples/s").arg(parSeconde)));
+    // The line, then the empty tick at the end of the file, then the line again.
+    QCOMPARE(valeurs(banc.o2).mid(0, 3), (QVector<double>{2, 0, 2}));
 }
 
 void acquisitionTest::messageFromGuiThreadReplayArrivesWithoutDeadlock()

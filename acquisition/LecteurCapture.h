@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QVector>
+
+// Reads a capture file one line at a time as three numbers (CO2, O2, Flux): the
+// first three ";"-separated fields of the line, each 0 when it is absent or not
+// a number, leading and trailing white space (a leftover CR) ignored. Fields
+// past the third are skipped.
+//
+// Memory is bounded whatever the file holds: the file is read in blocks of a
+// fixed size and a field keeps at most a few hundred characters of text, so a
+// line of a gigabyte costs one pass over its bytes, never a gigabyte in memory.
+// Where such a line ends is remembered, so that a replay looping over the file
+// pays that pass once. A UTF-8 byte-order mark at the start of the file is not
+// part of the first field.
+class LecteurCapture
+{
+public:
+    LecteurCapture();
+
+    bool ouvrir(const QString& nom);
+    void fermer();
+    bool estOuvert() const;
+    QString nomFichier() const;
+    QString erreur() const;
+
+    // The next line's three fields; false, and nothing read, at the end of the file.
+    bool lireLigne(double champs[3]);
+    // Back to the first line.
+    void rembobiner();
+
+    qint64 position() const; // bytes of the file consumed so far
+    qint64 taille() const;
+
+private:
+    bool remplir();
+    void lireChamps(double champs[3]);
+    void sauterReste();
+    qint64 positionFichier() const;
+    void retenirLigneLongue(qint64 debut, const double champs[3]);
+    bool ligneLongueConnue(qint64 debut, double champs[3]);
+
+    struct LigneLongue
+    {
+        qint64 debut;
+        qint64 suivante;
+        double champs[3];
+    };
+
+    QFile fichier;
+    QByteArray bloc;      // bytes read from the file and not consumed yet
+    int curseur = 0;      // next byte of `bloc`
+    int remplis = 0;      // valid bytes of `bloc`
+    qint64 debutBloc = 0; // offset in the file of `bloc`'s first byte
+    bool finFichier = false;
+    QVector<LigneLongue> lignesLongues;
+};

@@ -1,0 +1,140 @@
+#include "LecteurCapture.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Lignes = QVector<QVector<double>>;
+
+class LecteurCaptureTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void linesReadAsThreeFields_data();
+    void linesReadAsThreeFields();
+    void rewindStartsAgainAfterTheMark();
+    void hugeLineIsSkippedOnceAndRemembered();
+
+private:
+    QString ecrire(const QByteArray& octets);
+    static Lignes toutLire(LecteurCapture& lecteur, int maximum = 1000);
+    QTemporaryDir dossier;
+    int numero = 0;
+};
+
+QString LecteurCaptureTest::ecrire(const QByteArray& octets)
+{
+    const QString nom = dossier.filePath(QStringLiteral("f%1.csv").arg(++numero));
+    QFile fichier(nom);
+    if (!fichier.open(QIODevice::WriteOnly) || fichier.write(octets) != octets.size())
+        return QString();
+    return nom;
+}
+
+Lignes LecteurCaptureTest::toutLire(LecteurCapture& lecteur, int maximum)
+{
+    Lignes lignes;
+    double champs[3];
+    while (lignes.size() < maximum && lecteur.lireLigne(champs))
+        lignes.append({champs[0], champs[1], champs[2]});
+    return lignes;
+}
+
+void LecteurCaptureTest::linesReadAsThreeFields_data()
+{
+    QTest::addColumn<QByteArray>("contenu");
+    QTest::addColumn<Lignes>("attendu");
+
+    const QByteArray blancs(10000, ' ');
+    const QByteArray zeros(9000, '0');
+    const QByteArray decimales(9000, '7');
+
+    QTest::newRow("station lines")
+        << QByteArray("0;47.0924;0\r\n0;125;0\r\n") << Lignes{{0, 47.0924, 0}, {0, 125, 0}};
+    QTest::newRow("CR CR LF") << QByteArray("0;1.5;0\r\r\n") << Lignes{{0, 1.5, 0}};
+    QTest::newRow("missing fields")
+        << QByteArray("7\n;8\n\n") << Lignes{{7, 0, 0}, {0, 8, 0}, {0, 0, 0}};
+    QTest::newRow("words and junk") << QByteArray("abc;1,5;2 3\n+4;-5;1e3\n+-1;nan;inf\n")
+                                    << Lignes{{0, 0, 0}, {4, -5, 1000}, {0, 0, 0}};
+    QTest::newRow("fields past the third")
+        << QByteArray("1;2;3;4;5\n6;7;8;\n") << Lignes{{1, 2, 3}, {6, 7, 8}};
+    QTest::newRow("last line without line feed")
+        << QByteArray("1;2;3\n4;5;6") << Lignes{{1, 2, 3}, {4, 5, 6}};
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF"
+                                                   "9;8;7\r\n")
+                                     << Lignes{{9, 8, 7}};
+    QTest::newRow("mark only at the start") << QByteArray("1;2;3\n\xEF\xBB\xBF"
+                                                          "4;5;6\n")
+                                            << Lignes{{1, 2, 3}, {0, 5, 6}};
+    QTest::newRow("long white space around fields")
+        << QByteArray(blancs + "1.25" + blancs + ";" + blancs + "2" + "\r\n")
+        << Lignes{{1.25, 2, 0}};
+    QTest::newRow("field after a 10000-byte field")
+        << QByteArray(blancs + "1;" + blancs + ";3\n") << Lignes{{1, 0, 3}};
+    QTest::newRow("long leading zeros")
+        << QByteArray("-" + zeros + "4.5;" + zeros + "\n") << Lignes{{-4.5, 0, 0}};
+    QTest::newRow("long fraction")
+        << QByteArray("1." + decimales + ";2\n") << Lignes{{1.7777777777777777, 2, 0}};
+    QTest::newRow("long junk") << QByteArray(decimales + "x;2\n") << Lignes{{0, 2, 0}};
+    QTest::newRow("huge fourth field")
+        << QByteArray("1;2;3;" + QByteArray(300000, 'z') + "\n4;5;6\n")
+        << Lignes{{1, 2, 3}, {4, 5, 6}};
+    QTest::newRow("empty file") << QByteArray() << Lignes{};
+}
+
+void LecteurCaptureTest::linesReadAsThreeFields()
+{
+    QFETCH(QByteArray, contenu);
+    QFETCH(Lignes, attendu);
+    LecteurCapture lecteur;
+    QVERIFY(lecteur.ouvrir(ecrire(contenu)));
+    const Lignes lues = toutLire(lecteur);
+    QCOMPARE(lues.size(), attendu.size());
+    for (int i = 0; i < lues.size(); ++i)
+        for (int j = 0; j < 3; ++j)
+            QVERIFY2(
+                qFuzzyCompare(1.0 + lues[i][j], 1.0 + attendu[i][j]),
+                qPrintable(QStringLiteral("line %1 field %2: %3").arg(i).arg(j).arg(lues[i][j])));
+    QCOMPARE(lecteur.position(), lecteur.taille());
+}
+
+void LecteurCaptureTest::rewindStartsAgainAfterTheMark()
+{
+    LecteurCapture lecteur;
+    QVERIFY(lecteur.ouvrir(ecrire("\xEF\xBB\xBF"
+                                  "1;2;3\r\n4;5;6\r\n")));
+    QCOMPARE(toutLire(lecteur), (Lignes{{1, 2, 3}, {4, 5, 6}}));
+    double champs[3];
+    QVERIFY(!lecteur.lireLigne(champs));
+    lecteur.rembobiner();
+    QCOMPARE(toutLire(lecteur), (Lignes{{1, 2, 3}, {4, 5, 6}}));
+}
+
+// A file of one line of a gigabyte, sparse so that it costs no disk: its
+// fields are read once, and a second pass jumps over its bytes.
+void LecteurCaptureTest::hugeLineIsSkippedOnceAndRemembered()
+{
+    const QString nom = ecrire("1;2;3;");
+    QFile fichier(nom);
+    QVERIFY(fichier.open(QIODevice::ReadWrite));
+    QVERIFY(fichier.resize(qint64(1) << 30));
+    QVERIFY(fichier.seek(fichier.size()));
+    QVERIFY(fichier.write("\n4;5;6\n") == 7);
+    fichier.close();
+
+    LecteurCapture lecteur;
+    QVERIFY(lecteur.ouvrir(nom));
+    QCOMPARE(toutLire(lecteur), (Lignes{{1, 2, 3}, {4, 5, 6}}));
+
+    // A line feed written into the middle of the line afterwards is never seen:
+    // the second pass does not read those bytes again.
+    QVERIFY(fichier.open(QIODevice::ReadWrite));
+    QVERIFY(fichier.seek(qint64(1) << 29));
+    QVERIFY(fichier.write("\n7;8;9\n") == 7);
+    fichier.close();
+    lecteur.rembobiner();
+    QCOMPARE(toutLire(lecteur), (Lignes{{1, 2, 3}, {4, 5, 6}}));
+}
+
+QTEST_GUILESS_MAIN(LecteurCaptureTest)
+#include "LecteurCaptureTest.moc"
