@@ -794,7 +794,8 @@ void acquisitionTest::replayOfLinelessFileKeepsCallsShortAndPace()
     pireAttente = qMax(pireAttente, arret.elapsed());
 
     QVERIFY2(pireAttente < 50, qPrintable(QStringLiteral("%1 ms").arg(pireAttente)));
-    QVERIFY2(parSeconde >= 50, qPrintable(QStringLiteral("%1 samples/s").arg(parSeconde)));
+    // Reading the line again on every pass would give two samples a second.
+    QVERIFY2(parSeconde >= 25, qPrintable(QStringLiteral("%1 samples/s").arg(parSeconde)));
     // The line, then the empty tick at the end of the file, then the line again.
     QCOMPARE(valeurs(banc.o2).mid(0, 3), (QVector<double>{2, 0, 2}));
 }

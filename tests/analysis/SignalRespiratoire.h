@@ -1,0 +1,154 @@
+#pragma once
+
+// Synthetic breathing with known breath boundaries, for the breath detector's
+// tests and its accuracy benchmark. O2 is high during inspiration and low
+// during expiration, with plateaus and rounded (raised-cosine) edges; CO2 is
+// its mirror; Flux is positive on the inspiration's plateau, negative on the expiration's.
+
+#include <QVector>
+#include <cmath>
+#include <cstdint>
+
+struct Souffle
+{
+    double duree = 4.0;      // seconds
+    double amplitude = 5.0;  // O2 swing
+    double partInspiration = 0.4;
+};
+
+struct SignalRespiratoire
+{
+    QVector<double> co2, o2, flux;
+    QVector<double> debuts; // onset of each inspiration, in seconds; the last one ends the last breath
+};
+
+// splitmix64 and a Gaussian from it: the same sequence on every platform.
+class Hasard
+{
+public:
+    explicit Hasard(std::uint64_t graine) : etat(graine) {}
+    double uniforme()
+    {
+        std::uint64_t z = (etat += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return double((z ^ (z >> 31)) >> 11) * (1.0 / 9007199254740992.0);
+    }
+    double gauss()
+    {
+        const double u = std::max(uniforme(), 1e-300);
+        return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * M_PI * uniforme());
+    }
+
+private:
+    std::uint64_t etat;
+};
+
+struct Conditions
+{
+    double fe = 100.0;
+    double niveau = 16.0;      // O2 in expiration
+    double bruit = 0.0;        // standard deviation of white noise on every channel
+    double derive = 0.0;       // O2 baseline drift per second
+    double front = 0.25;       // edge duration in seconds (shortened for short breaths)
+    double pause = 1.0;        // seconds of expiration plateau before the first onset
+    std::uint64_t graine = 1;
+};
+
+inline double bordArrondi(double t, double duree)
+{
+    if (t <= 0.0)
+        return 0.0;
+    if (t >= duree)
+        return 1.0;
+    return 0.5 - 0.5 * std::cos(M_PI * t / duree);
+}
+
+inline SignalRespiratoire genererSignal(const QVector<Souffle>& souffles, const Conditions& c)
+{
+    SignalRespiratoire s;
+    Hasard hasard(c.graine);
+    double t0 = c.pause;
+    QVector<double> debuts{t0};
+    for (const Souffle& souffle : souffles)
+        debuts.append(t0 += souffle.duree);
+    const double fin = t0 + 1.0; // one more second of expiration after the last breath
+    const int n = int(std::ceil(fin * c.fe));
+    int courant = 0;
+    for (int i = 0; i < n; ++i) {
+        const double t = i / c.fe;
+        while (courant + 1 < debuts.size() - 1 && t >= debuts[courant + 1])
+            ++courant;
+        double forme = 0.0; // 0 in expiration, 1 in inspiration
+        double amplitude = souffles.isEmpty() ? 0.0 : souffles[courant].amplitude;
+        if (!souffles.isEmpty() && t >= debuts[0] && t < debuts.last()) {
+            const Souffle& souffle = souffles[courant];
+            const double dt = t - debuts[courant];
+            const double inspiration = souffle.partInspiration * souffle.duree;
+            const double front = std::min(c.front, inspiration / 3.0);
+            forme = bordArrondi(dt, front) - bordArrondi(dt - inspiration, front);
+        }
+        const double base = c.niveau + c.derive * t;
+        s.o2.append(base + amplitude * forme + c.bruit * hasard.gauss());
+        s.co2.append(5.0 * (1.0 - forme) + c.bruit * hasard.gauss());
+        s.flux.append(0.5 * amplitude * (2.0 * forme - 1.0) + c.bruit * hasard.gauss());
+    }
+    s.debuts = debuts;
+    return s;
+}
+
+#include "Cycle.h"
+
+#include <algorithm>
+
+// Detected breaths against the true ones. A true breath is found when a
+// detected breath starts and ends near its boundaries (a quarter of its
+// duration, 0.3 s at most). The last true breath, which no inspiration ends,
+// is not counted.
+struct Comparaison
+{
+    int presents = 0;
+    int trouves = 0;
+    int justes = 0;
+    QVector<double> erreursDuree;      // seconds, absolute
+    QVector<double> erreursFrequence;  // breaths per minute, absolute
+    QVector<double> erreursDebut;      // seconds, signed
+
+    double sensibilite() const { return presents ? double(justes) / presents : 1.0; }
+    double valeurPredictive() const { return trouves ? double(justes) / trouves : 1.0; }
+};
+
+inline Comparaison comparer(const QVector<double>& debuts, const QVector<Cycle>& cycles)
+{
+    Comparaison r;
+    r.presents = int(debuts.size()) - 2;
+    r.trouves = int(cycles.size());
+    int suivant = 0;
+    for (int j = 0; j < r.presents; ++j) {
+        const double debut = debuts[j];
+        const double fin = debuts[j + 1];
+        const double tolerance = std::min(0.3, 0.25 * (fin - debut));
+        while (suivant < cycles.size() && cycles[suivant].debut < debut - tolerance)
+            ++suivant;
+        if (suivant >= cycles.size())
+            break;
+        const Cycle& c = cycles[suivant];
+        if (std::abs(c.debut - debut) >= tolerance ||
+            std::abs(c.debut + c.duree - fin) >= tolerance)
+            continue;
+        ++r.justes;
+        ++suivant;
+        r.erreursDuree.append(std::abs(c.duree - (fin - debut)));
+        r.erreursFrequence.append(std::abs(c.frequence - 60.0 / (fin - debut)));
+        r.erreursDebut.append(c.debut - debut);
+    }
+    return r;
+}
+
+inline double centile(QVector<double> v, double p)
+{
+    if (v.isEmpty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(int(v.size()) - 1, int(p * v.size()))];
+}

@@ -1,0 +1,223 @@
+#include "SignalRespiratoire.h"
+#include "detecteurCycles.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QVector<Souffle>)
+Q_DECLARE_METATYPE(Conditions)
+
+namespace {
+
+QVector<Souffle> reguliers(int nombre, double duree, double amplitude = 5.0)
+{
+    return QVector<Souffle>(nombre, Souffle{duree, amplitude, 0.4});
+}
+
+struct Resultat
+{
+    QVector<Cycle> cycles;
+    QVector<bool> apnees;
+};
+
+Resultat analyser(const SignalRespiratoire& s, double fe, double delaiApnee = 20.0)
+{
+    detecteurCycles detecteur;
+    detecteur.setFe(fe);
+    detecteur.setDelaiApnee(delaiApnee);
+    Resultat r;
+    QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
+                     [&r](const Cycle& c) { r.cycles.append(c); });
+    QObject::connect(&detecteur, &detecteurCycles::apnee, [&r](bool a) { r.apnees.append(a); });
+    for (int i = 0; i < s.o2.size(); ++i)
+        detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
+    return r;
+}
+
+} // namespace
+
+class detecteurCyclesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyBreathFoundWithItsDuration_data();
+    void everyBreathFoundWithItsDuration();
+    void gasValuesAndVolumesPerBreath();
+    void flatSignalIsApneaAfterTheDelay_data();
+    void flatSignalIsApneaAfterTheDelay();
+    void breathingResumesAfterApnea();
+    void breathIsToldSoonAfterItEnds();
+    void resetForgetsTheBreathInProgress();
+};
+
+void detecteurCyclesTest::everyBreathFoundWithItsDuration_data()
+{
+    QTest::addColumn<QVector<Souffle>>("souffles");
+    QTest::addColumn<Conditions>("conditions");
+    QTest::addColumn<double>("toleranceP95"); // seconds, on the breath durations
+
+    Conditions c;
+    QTest::newRow("steady 4 s") << reguliers(30, 4.0) << c << 0.05;
+    Conditions bruit = c;
+    bruit.bruit = 0.3;
+    QTest::newRow("noise") << reguliers(30, 4.0) << bruit << 0.05;
+    Conditions derive = bruit;
+    derive.derive = 0.05; // 6 units over the recording, beside a swing of 5
+    QTest::newRow("baseline drift") << reguliers(30, 4.0) << derive << 0.05;
+
+    QVector<Souffle> amplitudes;
+    for (int i = 0; i < 30; ++i)
+        amplitudes.append({4.0, (i / 5) % 2 ? 1.0 : 5.0, 0.4});
+    QTest::newRow("depth changes of 5x") << amplitudes << bruit << 0.25;
+
+    QTest::newRow("rate change 4 s to 2 s") << reguliers(15, 4.0) + reguliers(15, 2.0) << bruit << 0.05;
+
+    QVector<Souffle> irreguliers;
+    Hasard hasard(7);
+    for (int i = 0; i < 40; ++i)
+        irreguliers.append({2.0 + 6.0 * hasard.uniforme(), 5.0, 0.3 + 0.2 * hasard.uniforme()});
+    QTest::newRow("irregular 2 to 8 s") << irreguliers << bruit << 0.05;
+
+    QVector<Souffle> soupir = reguliers(20, 4.0);
+    soupir[10] = {6.0, 15.0, 0.45};
+    QTest::newRow("sigh") << soupir << bruit << 0.05;
+
+    Conditions lent = bruit;
+    lent.fe = 10.0;
+    lent.pause = 3.0; // the noise is measured over 20 samples before any breath counts
+    QTest::newRow("10 Hz") << reguliers(20, 4.0) << lent << 0.05;
+    Conditions rapide = bruit;
+    rapide.fe = 1000.0;
+    QTest::newRow("1000 Hz") << reguliers(20, 3.0) << rapide << 0.05;
+    QTest::newRow("1 s breaths (60/min)") << reguliers(60, 1.0) << bruit << 0.05;
+    QTest::newRow("15 s breaths (4/min)") << reguliers(10, 15.0) << bruit << 0.05;
+}
+
+void detecteurCyclesTest::everyBreathFoundWithItsDuration()
+{
+    QFETCH(QVector<Souffle>, souffles);
+    QFETCH(Conditions, conditions);
+    QFETCH(double, toleranceP95);
+    const SignalRespiratoire s = genererSignal(souffles, conditions);
+    const Comparaison r = comparer(s.debuts, analyser(s, conditions.fe).cycles);
+    QCOMPARE(r.justes, r.presents);
+    QCOMPARE(r.trouves, r.presents);
+    // Within 50 ms (or a little over half a sample) for 95 % of the breaths,
+    // within 0.25 s for all: a breath right after a fivefold change of depth
+    // has its foot measured by the depth of the one before.
+    const double p95 = centile(r.erreursDuree, 0.95);
+    const double pire = centile(r.erreursDuree, 1.0);
+    QVERIFY2(p95 <= std::max(toleranceP95, 0.6 / conditions.fe), qPrintable(QString::number(p95)));
+    QVERIFY2(pire <= 0.25, qPrintable(QString::number(pire)));
+}
+
+void detecteurCyclesTest::gasValuesAndVolumesPerBreath()
+{
+    Conditions c;
+    const SignalRespiratoire s = genererSignal(reguliers(6, 4.0, 5.0), c);
+    const QVector<Cycle> cycles = analyser(s, c.fe).cycles;
+    QCOMPARE(cycles.size(), 5);
+    for (const Cycle& cycle : cycles) {
+        QVERIFY(std::abs(cycle.o2.max - 21.0) < 1e-9);
+        QVERIFY(std::abs(cycle.o2.min - 16.0) < 0.05);
+        QVERIFY(std::abs(cycle.co2.max - 5.0) < 0.05);
+        QVERIFY(std::abs(cycle.co2.min) < 1e-9);
+        QVERIFY(std::abs(cycle.frequence - 15.0) < 0.1);
+        QVERIFY(std::abs(cycle.dureeInspiration - 1.6) < 0.1);
+        QVERIFY(std::abs(cycle.dureeExpiration - 2.4) < 0.1);
+        // Flux is +2.5 on the inspiration plateau and -2.5 on the expiration's.
+        QVERIFY(cycle.fluxPresent);
+        QVERIFY2(std::abs(cycle.volumeInspire - 2.5 * 1.35) < 0.25,
+                 qPrintable(QString::number(cycle.volumeInspire)));
+        QVERIFY2(std::abs(cycle.volumeExpire + 2.5 * 2.15) < 0.25,
+                 qPrintable(QString::number(cycle.volumeExpire)));
+        QVERIFY(cycle.o2.moyenne > 16.0 && cycle.o2.moyenne < 21.0);
+    }
+
+    // A live capture has no Flux: no volumes.
+    SignalRespiratoire sansFlux = s;
+    sansFlux.flux.fill(0.0);
+    for (const Cycle& cycle : analyser(sansFlux, c.fe).cycles)
+        QVERIFY(!cycle.fluxPresent && cycle.volumeInspire == 0.0);
+}
+
+void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay_data()
+{
+    QTest::addColumn<QByteArray>("perturbation");
+    QTest::newRow("flat") << QByteArray();
+    QTest::newRow("noisy plateau") << QByteArray("bruit");
+    QTest::newRow("single-sample spikes") << QByteArray("pics");
+    QTest::newRow("replay loop zeros") << QByteArray("zeros");
+}
+
+void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay()
+{
+    QFETCH(QByteArray, perturbation);
+    Conditions c;
+    c.pause = 30.0;
+    c.bruit = perturbation == "bruit" ? 0.3 : 0.0;
+    SignalRespiratoire s = genererSignal({}, c);
+    for (int i = 500; i < s.o2.size(); i += 700) {
+        if (perturbation == "pics")
+            s.o2[i] += (i / 700) % 2 ? 20.0 : -20.0;
+        else if (perturbation == "zeros")
+            s.co2[i] = s.o2[i] = s.flux[i] = 0.0;
+    }
+    const Resultat r = analyser(s, c.fe, 15.0);
+    QCOMPARE(r.cycles.size(), 0);
+    QCOMPARE(r.apnees, QVector<bool>{true});
+}
+
+void detecteurCyclesTest::breathingResumesAfterApnea()
+{
+    Conditions c;
+    c.bruit = 0.1;
+    const QVector<Souffle> souffles =
+        reguliers(5, 4.0) + QVector<Souffle>{{15.0, 5.0, 0.05}} + reguliers(5, 4.0);
+    const SignalRespiratoire s = genererSignal(souffles, c);
+    const Resultat r = analyser(s, c.fe, 10.0);
+    QCOMPARE(r.apnees, (QVector<bool>{true, false}));
+    // The pause is no breath; the breaths around it are.
+    QCOMPARE(r.cycles.size(), 9);
+    for (const Cycle& cycle : r.cycles)
+        QVERIFY(cycle.duree < 5.0);
+}
+
+void detecteurCyclesTest::breathIsToldSoonAfterItEnds()
+{
+    Conditions c;
+    c.bruit = 0.3;
+    const SignalRespiratoire s = genererSignal(reguliers(10, 4.0), c);
+    detecteurCycles detecteur;
+    QVector<double> retards;
+    int i = 0;
+    QObject::connect(&detecteur, &detecteurCycles::nouveauCycle, [&](const Cycle& cycle) {
+        retards.append(i / c.fe - (cycle.debut + cycle.duree));
+    });
+    for (; i < s.o2.size(); ++i)
+        detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
+    QCOMPARE(retards.size(), 9);
+    QVERIFY2(centile(retards, 1.0) <= 0.5, qPrintable(QString::number(centile(retards, 1.0))));
+}
+
+void detecteurCyclesTest::resetForgetsTheBreathInProgress()
+{
+    Conditions c;
+    const SignalRespiratoire s = genererSignal(reguliers(10, 4.0), c);
+    detecteurCycles detecteur;
+    QSignalSpy cycles(&detecteur, &detecteurCycles::nouveauCycle);
+    for (int i = 0; i < 1000; ++i) // 10 s: two breaths told, a third under way
+        detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
+    QCOMPARE(cycles.size(), 2);
+    detecteur.reinitialiser();
+    for (int i = 1000; i < s.o2.size(); ++i)
+        detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
+    // Time starts again at the reset, and the breath cut by it is not told.
+    QCOMPARE(cycles.size(), 2 + 6);
+    const Cycle premier = qvariant_cast<Cycle>(cycles.at(2).at(0));
+    QVERIFY2(std::abs(premier.debut - (13.0 - 10.0)) < 0.1, qPrintable(QString::number(premier.debut)));
+}
+
+QTEST_GUILESS_MAIN(detecteurCyclesTest)
+#include "detecteurCyclesTest.moc"
