@@ -5,6 +5,7 @@
 #include "SerialDeviceEnumerator.h"
 #include "Tampon.h"
 #include "calculPeriode.h"
+#include "detecteurCycles.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -166,6 +167,29 @@ void acquisition::setTampons(Tampon* tamponCO2, Tampon* tamponO2, Tampon* tampon
     Periode = estimateur;
 }
 
+void acquisition::setDetecteur(detecteurCycles* detecteurCycles)
+{
+    QMutexLocker verrouille(&verrou);
+    if (capturing)
+        return;
+    detecteur = detecteurCycles;
+}
+
+// On the worker's thread, where the detector is fed: a new acquisition starts
+// at time 0 with the current sampling frequency.
+void acquisition::reinitialiserDetecteur()
+{
+    QMutexLocker verrouille(&verrou);
+    detecteurCycles* const d = detecteur;
+    const double fe = frequence;
+    verrouille.unlock();
+    if (!d)
+        return;
+    if (fe != d->getFe())
+        d->setFe(fe);
+    d->reinitialiser();
+}
+
 void acquisition::askForDeviceList()
 {
     QMutexLocker verrouille(&verrou);
@@ -262,6 +286,7 @@ void acquisition::demarrerDirect(const QString& src)
         return;
     }
 
+    reinitialiserDetecteur();
     if (!writeTimer) {
         writeTimer = new QTimer(this);
         writeTimer->setObjectName(QStringLiteral("writeTimer"));
@@ -278,6 +303,7 @@ void acquisition::arreterDirect()
     if (writeTimer)
         writeTimer->stop();
     fermerFichierCapture();
+    reinitialiserDetecteur();
     QMutexLocker verrouille(&verrou);
     capturing = false;
 }
@@ -468,6 +494,7 @@ void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
     Tampon* const o2 = O2;
     Tampon* const flux = Flux;
     calculPeriode* const periode = Periode;
+    detecteurCycles* const cycles = detecteur;
     verrouille.unlock();
 
     const bool enregistrer = captureFile && captureFile->isOpen();
@@ -478,6 +505,8 @@ void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
         flux->ajouterValeur(0.0);
         if (periode)
             periode->addData(v);
+        if (cycles)
+            cycles->ajouterEchantillon(0.0, v, 0.0);
         if (enregistrer)
             ajouterLigneCapture(captureText, v);
     }
@@ -531,6 +560,7 @@ void acquisition::demarrerRejeu(const QString& fichier)
     // The timer belongs to the worker's thread and is only touched there.
     dansMonThread([this, lecteur, intervalle] {
         replayReader = lecteur;
+        reinitialiserDetecteur();
         if (!replayTimer) {
             replayTimer = new QTimer(this);
             replayTimer->setObjectName(QStringLiteral("replayTimer"));
@@ -553,6 +583,7 @@ void acquisition::arreterRejeu()
         if (replayTimer)
             replayTimer->stop();
         replayReader.reset();
+        reinitialiserDetecteur();
     });
 }
 
@@ -574,6 +605,7 @@ void acquisition::lectureDonneesFichier()
     Tampon* const o2 = O2;
     Tampon* const flux = Flux;
     calculPeriode* const periode = Periode;
+    detecteurCycles* const cycles = detecteur;
     verrouille.unlock();
 
     if (co2)
@@ -584,6 +616,8 @@ void acquisition::lectureDonneesFichier()
         flux->ajouterValeur(champs[2]);
     if (periode)
         periode->addData(champs[1]);
+    if (cycles)
+        cycles->ajouterEchantillon(champs[0], champs[1], champs[2]);
 }
 
 bool acquisition::enRejeu() const

@@ -16,6 +16,7 @@ class QTimer;
 class SerialDeviceEnumerator;
 class Tampon;
 class calculPeriode;
+class detecteurCycles;
 
 // Feeds the three sample buffers (CO2, O2, Flux) and the period estimator from
 // one of two sources: the instrument on a serial port, recorded as it comes into
@@ -52,6 +53,10 @@ public slots:
     void setFrequence(double fe);
     void setTampons(Tampon* tamponCO2, Tampon* tamponO2, Tampon* tamponFlux,
                     calculPeriode* estimateur);
+    // The breath detector, fed with the samples the buffers receive; its
+    // results leave by its own signals, queued to receivers on other threads.
+    // Ignored while capturing, as the other links.
+    void setDetecteur(detecteurCycles* detecteurCycles);
     void askForDeviceList();
     // Stops whatever runs, the capture file written and closed. For the main
     // window before it releases the buffers: invoke it with a blocking queued
@@ -80,6 +85,7 @@ private:
     void decoderBlocsComplets();
     bool captureEnBonEtat() const;
     bool enRejeu() const;
+    void reinitialiserDetecteur();
     void signaler(int type, const QString& message, int code);
     void dansMonThread(std::function<void()> action);
 
@@ -104,6 +110,7 @@ private:
     SerialDeviceEnumerator* enumerator;
     QTextStream* captureStream;
     QFile* captureFile;
+    detecteurCycles* detecteur = nullptr;
 
     bool replaying = false;       // the running acquisition is a replay
     QTimer* writeTimer = nullptr; // pushes the capture lines to disk while live

@@ -156,8 +156,12 @@ double detecteurCycles::amplitudeRecente() const
     if (nbAmplitudes == 0)
         return 0.0;
     double tri[5];
-    std::copy(amplitudes, amplitudes + nbAmplitudes, tri);
-    std::sort(tri, tri + nbAmplitudes);
+    for (int i = 0; i < nbAmplitudes; ++i) { // insertion: five values at most
+        int j = i;
+        for (; j > 0 && tri[j - 1] > amplitudes[i]; --j)
+            tri[j] = tri[j - 1];
+        tri[j] = amplitudes[i];
+    }
     return tri[nbAmplitudes / 2];
 }
 

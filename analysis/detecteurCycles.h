@@ -96,11 +96,11 @@ private:
     int prochaineAmplitude = 0;
 
     Phase phase = Phase::Inconnue;
-    double extremum = 0.0;   // lowest value in expiration, highest in inspiration
+    double extremum = 0.0; // lowest value in expiration, highest in inspiration
     qint64 indiceExtremum = 0;
     double autreExtremum = 0.0; // while the phase is still unknown
     qint64 indiceAutre = 0;
-    double creux = 0.0;      // the lowest value before the current inspiration
+    double creux = 0.0; // the lowest value before the current inspiration
     qint64 indiceCreux = 0;
 
     bool inspirationConnue = false; // an onset is known and counts as a breath's start

@@ -6,6 +6,7 @@
 #include "Tampon.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
+#include "detecteurCycles.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -116,6 +117,8 @@ void Fenetre::connecterCommandes()
     threadAcq = new QThread;
     acq = new acquisition;
     acq->setTampons(tamponCO2, tamponO2, tamponFlux, calcPeriode);
+    detecteur = new detecteurCycles(this);
+    acq->setDetecteur(detecteur);
     acq->moveToThread(threadAcq);
     // The worker is destroyed on its own thread, as the thread ends.
     connect(threadAcq, &QThread::finished, acq, &QObject::deleteLater);

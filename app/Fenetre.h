@@ -12,6 +12,7 @@ class QThread;
 class Tampon;
 class acquisition;
 class calculPeriode;
+class detecteurCycles;
 class Ui_Fenetre;
 
 // The station's main window: the form, the three channel plots, the period
@@ -63,6 +64,7 @@ private:
     acquisition* acq;
     QThread* threadAcq;
     calculPeriode* calcPeriode;
+    detecteurCycles* detecteur; // breath by breath, fed on the acquisition thread
     bool pauseActive;
     double periode;
     QPixmap snapshot;

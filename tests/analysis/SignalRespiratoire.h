@@ -11,15 +11,16 @@
 
 struct Souffle
 {
-    double duree = 4.0;      // seconds
-    double amplitude = 5.0;  // O2 swing
+    double duree = 4.0;     // seconds
+    double amplitude = 5.0; // O2 swing
     double partInspiration = 0.4;
 };
 
 struct SignalRespiratoire
 {
     QVector<double> co2, o2, flux;
-    QVector<double> debuts; // onset of each inspiration, in seconds; the last one ends the last breath
+    QVector<double>
+        debuts; // onset of each inspiration, in seconds; the last one ends the last breath
 };
 
 // splitmix64 and a Gaussian from it: the same sequence on every platform.
@@ -47,11 +48,11 @@ private:
 struct Conditions
 {
     double fe = 100.0;
-    double niveau = 16.0;      // O2 in expiration
-    double bruit = 0.0;        // standard deviation of white noise on every channel
-    double derive = 0.0;       // O2 baseline drift per second
-    double front = 0.25;       // edge duration in seconds (shortened for short breaths)
-    double pause = 1.0;        // seconds of expiration plateau before the first onset
+    double niveau = 16.0; // O2 in expiration
+    double bruit = 0.0;   // standard deviation of white noise on every channel
+    double derive = 0.0;  // O2 baseline drift per second
+    double front = 0.25;  // edge duration in seconds (shortened for short breaths)
+    double pause = 1.0;   // seconds of expiration plateau before the first onset
     std::uint64_t graine = 1;
 };
 
@@ -100,6 +101,7 @@ inline SignalRespiratoire genererSignal(const QVector<Souffle>& souffles, const 
 #include "Cycle.h"
 
 #include <algorithm>
+#include <vector>
 
 // Detected breaths against the true ones. A true breath is found when a
 // detected breath starts and ends near its boundaries (a quarter of its
@@ -110,15 +112,15 @@ struct Comparaison
     int presents = 0;
     int trouves = 0;
     int justes = 0;
-    QVector<double> erreursDuree;      // seconds, absolute
-    QVector<double> erreursFrequence;  // breaths per minute, absolute
-    QVector<double> erreursDebut;      // seconds, signed
+    QVector<double> erreursDuree;     // seconds, absolute
+    QVector<double> erreursFrequence; // breaths per minute, absolute
+    QVector<double> erreursDebut;     // seconds, signed
 
     double sensibilite() const { return presents ? double(justes) / presents : 1.0; }
     double valeurPredictive() const { return trouves ? double(justes) / trouves : 1.0; }
 };
 
-inline Comparaison comparer(const QVector<double>& debuts, const QVector<Cycle>& cycles)
+inline Comparaison comparer(const QVector<double>& debuts, const std::vector<Cycle>& cycles)
 {
     Comparaison r;
     r.presents = int(debuts.size()) - 2;
@@ -128,9 +130,9 @@ inline Comparaison comparer(const QVector<double>& debuts, const QVector<Cycle>&
         const double debut = debuts[j];
         const double fin = debuts[j + 1];
         const double tolerance = std::min(0.3, 0.25 * (fin - debut));
-        while (suivant < cycles.size() && cycles[suivant].debut < debut - tolerance)
+        while (suivant < int(cycles.size()) && cycles[suivant].debut < debut - tolerance)
             ++suivant;
-        if (suivant >= cycles.size())
+        if (suivant >= int(cycles.size()))
             break;
         const Cycle& c = cycles[suivant];
         if (std::abs(c.debut - debut) >= tolerance ||

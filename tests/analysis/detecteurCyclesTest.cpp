@@ -1,5 +1,5 @@
-#include "SignalRespiratoire.h"
 #include "detecteurCycles.h"
+#include "SignalRespiratoire.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -16,7 +16,7 @@ QVector<Souffle> reguliers(int nombre, double duree, double amplitude = 5.0)
 
 struct Resultat
 {
-    QVector<Cycle> cycles;
+    std::vector<Cycle> cycles;
     QVector<bool> apnees;
 };
 
@@ -27,7 +27,7 @@ Resultat analyser(const SignalRespiratoire& s, double fe, double delaiApnee = 20
     detecteur.setDelaiApnee(delaiApnee);
     Resultat r;
     QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
-                     [&r](const Cycle& c) { r.cycles.append(c); });
+                     [&r](const Cycle& c) { r.cycles.push_back(c); });
     QObject::connect(&detecteur, &detecteurCycles::apnee, [&r](bool a) { r.apnees.append(a); });
     for (int i = 0; i < s.o2.size(); ++i)
         detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
@@ -71,7 +71,8 @@ void detecteurCyclesTest::everyBreathFoundWithItsDuration_data()
         amplitudes.append({4.0, (i / 5) % 2 ? 1.0 : 5.0, 0.4});
     QTest::newRow("depth changes of 5x") << amplitudes << bruit << 0.25;
 
-    QTest::newRow("rate change 4 s to 2 s") << reguliers(15, 4.0) + reguliers(15, 2.0) << bruit << 0.05;
+    QTest::newRow("rate change 4 s to 2 s")
+        << reguliers(15, 4.0) + reguliers(15, 2.0) << bruit << 0.05;
 
     QVector<Souffle> irreguliers;
     Hasard hasard(7);
@@ -116,8 +117,8 @@ void detecteurCyclesTest::gasValuesAndVolumesPerBreath()
 {
     Conditions c;
     const SignalRespiratoire s = genererSignal(reguliers(6, 4.0, 5.0), c);
-    const QVector<Cycle> cycles = analyser(s, c.fe).cycles;
-    QCOMPARE(cycles.size(), 5);
+    const std::vector<Cycle> cycles = analyser(s, c.fe).cycles;
+    QCOMPARE(int(cycles.size()), 5);
     for (const Cycle& cycle : cycles) {
         QVERIFY(std::abs(cycle.o2.max - 21.0) < 1e-9);
         QVERIFY(std::abs(cycle.o2.min - 16.0) < 0.05);
@@ -165,7 +166,7 @@ void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay()
             s.co2[i] = s.o2[i] = s.flux[i] = 0.0;
     }
     const Resultat r = analyser(s, c.fe, 15.0);
-    QCOMPARE(r.cycles.size(), 0);
+    QCOMPARE(int(r.cycles.size()), 0);
     QCOMPARE(r.apnees, QVector<bool>{true});
 }
 
@@ -179,7 +180,7 @@ void detecteurCyclesTest::breathingResumesAfterApnea()
     const Resultat r = analyser(s, c.fe, 10.0);
     QCOMPARE(r.apnees, (QVector<bool>{true, false}));
     // The pause is no breath; the breaths around it are.
-    QCOMPARE(r.cycles.size(), 9);
+    QCOMPARE(int(r.cycles.size()), 9);
     for (const Cycle& cycle : r.cycles)
         QVERIFY(cycle.duree < 5.0);
 }
@@ -216,7 +217,8 @@ void detecteurCyclesTest::resetForgetsTheBreathInProgress()
     // Time starts again at the reset, and the breath cut by it is not told.
     QCOMPARE(cycles.size(), 2 + 6);
     const Cycle premier = qvariant_cast<Cycle>(cycles.at(2).at(0));
-    QVERIFY2(std::abs(premier.debut - (13.0 - 10.0)) < 0.1, qPrintable(QString::number(premier.debut)));
+    QVERIFY2(std::abs(premier.debut - (13.0 - 10.0)) < 0.1,
+             qPrintable(QString::number(premier.debut)));
 }
 
 QTEST_GUILESS_MAIN(detecteurCyclesTest)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -42,8 +43,10 @@ public:
     bool isValid() const { return master >= 0; }
     QString name() const { return slaveName; }
 
-    // Writes everything, waiting for room when the terminal's queue is full.
-    bool send(const QByteArray& bytes)
+    // Writes everything, waiting for room when the terminal's queue is full;
+    // `whileWaiting`, if given, runs meanwhile (to serve the reader's messages
+    // when the reader waits for this thread).
+    bool send(const QByteArray& bytes, const std::function<void()>& whileWaiting = {})
     {
         qint64 done = 0;
         while (done < bytes.size()) {
@@ -52,8 +55,10 @@ public:
             if (n > 0) {
                 done += n;
             } else if (n < 0 && errno == EAGAIN) {
+                if (whileWaiting)
+                    whileWaiting();
                 pollfd p{master, POLLOUT, 0};
-                ::poll(&p, 1, 100);
+                ::poll(&p, 1, whileWaiting ? 10 : 100);
             } else if (!(n < 0 && errno == EINTR)) {
                 return false;
             }
