@@ -62,8 +62,10 @@ public:
         texte[longueur++] = c;
     }
 
-    double valeur() const
+    // The field's value, 0 when it is no number; `estNombre` tells which.
+    double valeur(bool& estNombre) const
     {
+        estNombre = false;
         if (invalide || longueur == 0)
             return 0.0;
         const char* debut = texte;
@@ -77,6 +79,7 @@ public:
         const auto [reste, erreur] = std::from_chars(debut, fin, v, std::chars_format::general);
         if (erreur != std::errc() || reste != fin || !std::isfinite(v))
             return 0.0;
+        estNombre = true;
         return v;
     }
 
@@ -121,6 +124,7 @@ bool LecteurCapture::ouvrir(const QString& nom)
 void LecteurCapture::fermer()
 {
     fichier.close();
+    lues = sansNombre = 0;
     lignesLongues.clear();
     debutBloc = 0;
     curseur = remplis = 0;
@@ -188,9 +192,15 @@ bool LecteurCapture::lireLigne(double champs[3])
     if (curseur == remplis && !remplir())
         return false;
     const qint64 debut = positionFichier();
-    if (!lignesLongues.isEmpty() && ligneLongueConnue(debut, champs))
+    if (!lignesLongues.isEmpty() && ligneLongueConnue(debut, champs)) {
+        ++lues;
         return true;
+    }
+    nombreVu = false;
     lireChamps(champs);
+    ++lues;
+    if (!nombreVu)
+        ++sansNombre;
     if (positionFichier() - debut >= seuilLigneLongue)
         retenirLigneLongue(debut, champs);
     return true;
@@ -200,6 +210,11 @@ void LecteurCapture::lireChamps(double champs[3])
 {
     champs[0] = champs[1] = champs[2] = 0.0;
     TexteChamp champ;
+    bool estNombre = false;
+    auto terminer = [&](int i) {
+        champs[i] = champ.valeur(estNombre);
+        nombreVu = nombreVu || estNombre;
+    };
     int indice = 0;
     for (;;) {
         if (curseur == remplis && !remplir())
@@ -211,11 +226,11 @@ void LecteurCapture::lireChamps(double champs[3])
             const char c = *p++;
             if (c == '\n') {
                 curseur = int(p - base);
-                champs[indice] = champ.valeur();
+                terminer(indice);
                 return;
             }
             if (c == ';') {
-                champs[indice] = champ.valeur();
+                terminer(indice);
                 if (++indice == 3) {
                     curseur = int(p - base);
                     sauterReste();
@@ -228,7 +243,7 @@ void LecteurCapture::lireChamps(double champs[3])
         }
         curseur = remplis;
     }
-    champs[indice] = champ.valeur();
+    terminer(indice);
 }
 
 // Skips to the start of the next line, a block at a time.

@@ -32,6 +32,12 @@ public:
     // Back to the first line.
     void rembobiner();
 
+    // Lines read since the file was opened, and how many of them held no number
+    // at all (blank lines, words, binary data): what tells a capture file from
+    // another file.
+    qint64 lignesLues() const { return lues; }
+    qint64 lignesSansNombre() const { return sansNombre; }
+
     qint64 position() const; // bytes of the file consumed so far
     qint64 taille() const;
 
@@ -56,5 +62,8 @@ private:
     int remplis = 0;      // valid bytes of `bloc`
     qint64 debutBloc = 0; // offset in the file of `bloc`'s first byte
     bool finFichier = false;
+    bool nombreVu = false; // a field of the line being read is a number
+    qint64 lues = 0;
+    qint64 sansNombre = 0;
     QVector<LigneLongue> lignesLongues;
 };

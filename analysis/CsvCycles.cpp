@@ -1,0 +1,48 @@
+#include "CsvCycles.h"
+
+#include <QStringList>
+
+namespace {
+
+// QString::number ignores the locale: always ".".
+QString secondes(double v)
+{
+    return QString::number(v, 'f', 3);
+}
+
+QString valeur(double v)
+{
+    return QString::number(v, 'g', 6);
+}
+
+void ajouterMesure(QStringList& champs, const Cycle::Mesure& m)
+{
+    champs << valeur(m.max) << valeur(m.min) << valeur(m.moyenne);
+}
+
+} // namespace
+
+QString CsvCycles::entete()
+{
+    return QStringLiteral("debut_s;duree_s;frequence_min;inspiration_s;expiration_s;"
+                          "o2_max;o2_min;o2_moy;co2_max;co2_min;co2_moy;"
+                          "flux_max;flux_min;flux_moy;volume_inspire;volume_expire;fichier\n");
+}
+
+QString CsvCycles::ligne(const Cycle& cycle, const QString& fichier)
+{
+    QStringList champs;
+    champs << secondes(cycle.debut) << secondes(cycle.duree)
+           << QString::number(cycle.frequence, 'f', 2) << secondes(cycle.dureeInspiration)
+           << secondes(cycle.dureeExpiration);
+    ajouterMesure(champs, cycle.o2);
+    ajouterMesure(champs, cycle.co2);
+    ajouterMesure(champs, cycle.flux);
+    if (cycle.fluxPresent)
+        champs << valeur(cycle.volumeInspire) << valeur(cycle.volumeExpire);
+    else
+        champs << QString() << QString();
+    // A name holding the separator would shift the columns.
+    champs << QString(fichier).replace(QLatin1Char(';'), QLatin1Char('_'));
+    return champs.join(QLatin1Char(';')) + QLatin1Char('\n');
+}

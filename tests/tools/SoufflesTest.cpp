@@ -1,0 +1,109 @@
+// The souffles tool as a user runs it: capture files in, the breath table out.
+#include "SignalRespiratoire.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class SoufflesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void tableOfEveryBreathWhateverTheBadFilesBeside();
+    void tableWrittenToTheNamedFile();
+
+private:
+    struct Sortie
+    {
+        int statut = -1;
+        QByteArray table;
+        QString messages;
+    };
+    Sortie lancer(const QStringList& arguments);
+    QTemporaryDir dossier;
+    QString capture;
+};
+
+// Twelve breaths of 2.5 s at 200 Hz, written as the station writes its lines.
+void SoufflesTest::initTestCase()
+{
+    QVERIFY(dossier.isValid());
+    Conditions conditions;
+    conditions.fe = 200.0;
+    conditions.bruit = 0.05;
+    const SignalRespiratoire s = genererSignal(QVector<Souffle>(12, {2.5, 5.0, 0.4}), conditions);
+    QByteArray lignes;
+    for (double v : s.o2)
+        lignes += "0;" + QByteArray::number(v, 'g', 6) + ";0\r\n";
+    capture = dossier.filePath("acquisition7.csv");
+    QFile fichier(capture);
+    QVERIFY(fichier.open(QIODevice::WriteOnly));
+    fichier.write(lignes);
+}
+
+SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments)
+{
+    QProcess programme;
+    QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
+    environnement.insert("LC_ALL", "fr_FR.UTF-8"); // a decimal comma locale
+    programme.setProcessEnvironment(environnement);
+    programme.start(QStringLiteral(STATION_SOUFFLES), arguments);
+    Sortie sortie;
+    if (!programme.waitForFinished(30000))
+        return sortie;
+    sortie.statut = programme.exitStatus() == QProcess::NormalExit ? programme.exitCode() : -1;
+    sortie.table = programme.readAllStandardOutput();
+    sortie.messages = QString::fromUtf8(programme.readAllStandardError());
+    return sortie;
+}
+
+void SoufflesTest::tableOfEveryBreathWhateverTheBadFilesBeside()
+{
+    const QString absent = dossier.filePath("absent.csv");
+    const QString binaire = dossier.filePath("image.png");
+    QFile fichier(binaire);
+    QVERIFY(fichier.open(QIODevice::WriteOnly));
+    fichier.write(QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(5000, '\0'));
+    fichier.close();
+
+    const Sortie sortie = lancer({"--frequence", "200", absent, capture, binaire});
+    QCOMPARE(sortie.statut, 1);
+    QVERIFY2(sortie.messages.contains(absent), qPrintable(sortie.messages));
+    QVERIFY2(sortie.messages.contains(binaire + " n'est pas un fichier de capture"),
+             qPrintable(sortie.messages));
+    QVERIFY2(sortie.messages.contains(capture + " : 11 cycles, fréquence moyenne 24.00 /min"),
+             qPrintable(sortie.messages));
+
+    const QList<QByteArray> lignes = sortie.table.trimmed().split('\n');
+    QCOMPARE(lignes.size(), 1 + 11);
+    QVERIFY(lignes.first().startsWith("debut_s;duree_s;frequence_min;"));
+    const int colonnes = lignes.first().count(';') + 1;
+    for (int i = 1; i < lignes.size(); ++i) {
+        const QList<QByteArray> champs = lignes[i].split(';');
+        QCOMPARE(champs.size(), colonnes);
+        bool ok = false;
+        QVERIFY(std::abs(champs[0].toDouble(&ok) - (1.0 + 2.5 * (i - 1))) < 0.1 && ok);
+        QVERIFY(std::abs(champs[1].toDouble(&ok) - 2.5) < 0.03 && ok);
+        QVERIFY(std::abs(champs[2].toDouble(&ok) - 24.0) < 0.3 && ok);
+        QCOMPARE(champs.last(), QByteArray("acquisition7.csv"));
+    }
+}
+
+void SoufflesTest::tableWrittenToTheNamedFile()
+{
+    const QString table = dossier.filePath("cycles.csv");
+    const Sortie sortie = lancer({"--frequence", "200", "--sortie", table, capture});
+    QCOMPARE(sortie.statut, 0);
+    QVERIFY(sortie.table.isEmpty());
+    QFile fichier(table);
+    QVERIFY(fichier.open(QIODevice::ReadOnly));
+    QCOMPARE(fichier.readAll().count('\n'), 12);
+
+    QCOMPARE(lancer({"--frequence", "zéro", capture}).statut, 1);
+    QCOMPARE(lancer({"--sortie", dossier.filePath("absent/cycles.csv"), capture}).statut, 1);
+}
+
+QTEST_GUILESS_MAIN(SoufflesTest)
+#include "SoufflesTest.moc"

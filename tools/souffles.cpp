@@ -1,0 +1,225 @@
+// souffles: the breath-by-breath table of capture files.
+//
+//   souffles [--frequence HZ] [--sortie FICHIER] CAPTURE...
+//
+// Reads each capture file (one sample a line, CO2;O2;Flux) as sampled at HZ
+// (100 by default), finds every breath on its O2 column as the station does,
+// and writes one CSV table of all the breaths: a header line, then one line a
+// breath, in the format of the station's "Exporter les cycles". A summary of
+// each file goes to standard error. A file that cannot be read, or that is no
+// capture, is named on standard error and the others are still processed; the
+// exit status is then 1.
+#include "CsvCycles.h"
+#include "LecteurCapture.h"
+#include "detecteurCycles.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Files this large get a progress bar, when standard error is a terminal.
+constexpr qint64 tailleProgression = 16 * 1024 * 1024;
+// A capture's lines hold numbers: among its first lines, most must.
+constexpr qint64 lignesExaminees = 1000;
+
+QTextStream& erreurs()
+{
+    static QTextStream flux(stderr);
+    return flux;
+}
+
+class Progression
+{
+public:
+    Progression(const QString& fichier, qint64 octets)
+        : nom(fichier), taille(octets),
+          active(octets >= tailleProgression && ::isatty(STDERR_FILENO))
+    {
+    }
+    ~Progression()
+    {
+        if (active)
+            erreurs() << '\r' << QString(nom.size() + 40, QLatin1Char(' ')) << '\r' << Qt::flush;
+    }
+    void avancer(qint64 position)
+    {
+        if (!active)
+            return;
+        const int pourcent = int(100 * position / taille);
+        if (pourcent == dernier)
+            return;
+        dernier = pourcent;
+        const int plein = pourcent * 30 / 100;
+        erreurs() << '\r' << nom << " [" << QString(plein, QLatin1Char('#'))
+                  << QString(30 - plein, QLatin1Char(' ')) << "] " << pourcent << " %" << Qt::flush;
+    }
+
+private:
+    QString nom;
+    qint64 taille;
+    bool active;
+    int dernier = -1;
+};
+
+struct Bilan
+{
+    std::vector<Cycle> cycles;
+    int apnees = 0;
+};
+
+// Feeds one capture file to a detector; false, with a message, if it cannot be
+// read or is no capture.
+bool analyserFichier(const QString& chemin, double fe, Bilan& bilan)
+{
+    LecteurCapture lecteur;
+    if (!QFileInfo(chemin).isFile() || !lecteur.ouvrir(chemin)) {
+        const QString raison = !QFileInfo::exists(chemin) ? QObject::tr("fichier introuvable")
+                               : !QFileInfo(chemin).isFile()
+                                   ? QObject::tr("ce n'est pas un fichier")
+                                   : lecteur.erreur();
+        erreurs() << QObject::tr("souffles : impossible de lire %1 : %2").arg(chemin, raison)
+                  << '\n';
+        return false;
+    }
+    detecteurCycles detecteur;
+    detecteur.setFe(fe);
+    QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
+                     [&bilan](const Cycle& c) { bilan.cycles.push_back(c); });
+    QObject::connect(&detecteur, &detecteurCycles::apnee, [&bilan](bool enApnee) {
+        if (enApnee)
+            ++bilan.apnees;
+    });
+
+    Progression progression(QFileInfo(chemin).fileName(), lecteur.taille());
+    auto pasUneCapture = [&lecteur] {
+        return 2 * lecteur.lignesSansNombre() > lecteur.lignesLues();
+    };
+    bool refuse = false;
+    double champs[3];
+    while (lecteur.lireLigne(champs)) {
+        detecteur.ajouterEchantillon(champs[0], champs[1], champs[2]);
+        if (lecteur.lignesLues() == lignesExaminees && pasUneCapture()) {
+            refuse = true;
+            break;
+        }
+        if ((lecteur.lignesLues() & 0xFFFF) == 0)
+            progression.avancer(lecteur.position());
+    }
+    if (refuse || (lecteur.lignesLues() < lignesExaminees && pasUneCapture())) {
+        erreurs() << QObject::tr("souffles : %1 n'est pas un fichier de capture").arg(chemin)
+                  << '\n';
+        return false;
+    }
+    return true;
+}
+
+void resumer(const QString& chemin, const Bilan& bilan)
+{
+    const std::size_t nombre = bilan.cycles.size();
+    double somme = 0.0;
+    double carres = 0.0;
+    for (const Cycle& cycle : bilan.cycles) {
+        somme += cycle.frequence;
+        carres += cycle.frequence * cycle.frequence;
+    }
+    const double moyenne = nombre ? somme / nombre : 0.0;
+    const double ecart =
+        nombre > 1
+            ? std::sqrt(std::max(0.0, (carres - nombre * moyenne * moyenne) / double(nombre - 1)))
+            : 0.0;
+    erreurs() << QObject::tr(
+                     "%1 : %2 cycles, fréquence moyenne %3 /min (écart type %4), %5 apnée(s)")
+                     .arg(chemin)
+                     .arg(nombre)
+                     .arg(QString::number(moyenne, 'f', 2))
+                     .arg(QString::number(ecart, 'f', 2))
+                     .arg(bilan.apnees)
+              << '\n';
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("souffles"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(STATION_VERSION));
+
+    QCommandLineParser options;
+    options.setApplicationDescription(QObject::tr(
+        "Tableau cycle par cycle des fichiers de capture : une ligne par cycle respiratoire "
+        "trouvé sur la colonne O2, au format CSV (séparateur « ; », point décimal)."));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption frequence(
+        QStringList{"f", "frequence"},
+        QObject::tr("Fréquence d'échantillonnage des captures, en hertz (100 par défaut)."),
+        QStringLiteral("HZ"), QStringLiteral("100"));
+    const QCommandLineOption sortie(
+        QStringList{"o", "sortie"},
+        QObject::tr("Écrit le tableau dans FICHIER plutôt que sur la sortie standard."),
+        QStringLiteral("FICHIER"));
+    options.addOption(frequence);
+    options.addOption(sortie);
+    options.addPositionalArgument(QStringLiteral("CAPTURE"),
+                                  QObject::tr("Fichiers de capture à analyser."),
+                                  QStringLiteral("CAPTURE..."));
+    options.process(application);
+
+    bool nombre = false;
+    const double fe = options.value(frequence).toDouble(&nombre);
+    if (!nombre || !(fe >= 1.0 && fe <= 100000.0)) {
+        erreurs() << QObject::tr("souffles : fréquence invalide : %1").arg(options.value(frequence))
+                  << '\n';
+        return 1;
+    }
+    const QStringList captures = options.positionalArguments();
+    if (captures.isEmpty()) {
+        erreurs() << QObject::tr("souffles : aucun fichier de capture (voir --help)") << '\n';
+        return 1;
+    }
+
+    QFile fichierSortie;
+    if (options.isSet(sortie)) {
+        fichierSortie.setFileName(options.value(sortie));
+        if (!fichierSortie.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            erreurs() << QObject::tr("souffles : impossible d'écrire %1 : %2")
+                             .arg(fichierSortie.fileName(), fichierSortie.errorString())
+                      << '\n';
+            return 1;
+        }
+    } else {
+        fichierSortie.open(stdout, QIODevice::WriteOnly);
+    }
+    QTextStream table(&fichierSortie);
+    table.setCodec("UTF-8");
+    table << CsvCycles::entete();
+
+    int statut = 0;
+    for (const QString& chemin : captures) {
+        Bilan bilan;
+        if (!analyserFichier(chemin, fe, bilan)) {
+            statut = 1;
+            continue;
+        }
+        const QString nom = QFileInfo(chemin).fileName();
+        for (const Cycle& cycle : bilan.cycles)
+            table << CsvCycles::ligne(cycle, nom);
+        resumer(chemin, bilan);
+    }
+    table.flush();
+    if (table.status() != QTextStream::Ok || fichierSortie.error() != QFileDevice::NoError) {
+        erreurs() << QObject::tr("souffles : erreur d'écriture du tableau") << '\n';
+        statut = 1;
+    }
+    return statut;
+}
