@@ -10,6 +10,7 @@ packages=(
   xvfb xauth xdotool libxcb1-dev fonts-dejavu-core
   ghostscript poppler-utils
   libfftw3-dev valgrind
+  python3 help2man file dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -50,10 +50,10 @@ struct Options
     std::string device;
 };
 
-void usage(const char* program)
+void usage(const char* program, std::FILE* out)
 {
     std::fprintf(
-        stderr,
+        out,
         "Usage: %s [options] [DEVICE]\n"
         "Plays the breath gas analyser: streams unsigned 16-bit little-endian samples\n"
         "on a new pseudo-terminal (its slave path is printed on stdout) or on DEVICE.\n"
@@ -74,6 +74,7 @@ void usage(const char* program)
         "      --start-delay MS wait MS milliseconds after the reader opened the slave,\n"
         "                       to let it configure the line (default 200)\n"
         "  -h, --help           this text\n"
+        "  -v, --version        the version\n"
         "\n"
         "On a pseudo-terminal the simulator ends when the reader closes the slave\n"
         "after the last sample, or when it receives SIGINT or SIGTERM.\n",
@@ -96,7 +97,8 @@ bool parseInteger(const char* text, long long& value)
     return errno == 0 && end != text && *end == '\0';
 }
 
-// Returns 0 on success, 1 on a usage error, 2 when help was asked for.
+// Returns 0 on success, 1 on a usage error, 2 when help was asked for, 3 for
+// the version.
 int parseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
@@ -114,6 +116,8 @@ int parseOptions(int argc, char** argv, Options& options)
         double number = 0;
         if (arg == "-h" || arg == "--help") {
             return 2;
+        } else if (arg == "-v" || arg == "--version") {
+            return 3;
         } else if (arg == "-f" || arg == "--fast") {
             options.fast = true;
         } else if (arg == "--dump-only") {
@@ -410,8 +414,13 @@ int main(int argc, char** argv)
 {
     Options options;
     const int parsed = parseOptions(argc, argv, options);
+    if (parsed == 3) {
+        std::printf("simulateur %s\n", STATION_VERSION);
+        return 0;
+    }
     if (parsed != 0) {
-        usage(argv[0]);
+        // Asked for, the help is the program's output; after a mistake, a message.
+        usage("simulateur", parsed == 2 ? stdout : stderr);
         return parsed == 2 ? 0 : 1;
     }
 
