@@ -136,11 +136,6 @@ bool LecteurCapture::estOuvert() const
     return fichier.isOpen();
 }
 
-QString LecteurCapture::nomFichier() const
-{
-    return fichier.fileName();
-}
-
 QString LecteurCapture::erreur() const
 {
     return fichier.errorString();

@@ -24,7 +24,6 @@ public:
     bool ouvrir(const QString& nom);
     void fermer();
     bool estOuvert() const;
-    QString nomFichier() const;
     QString erreur() const;
 
     // The next line's three fields; false, and nothing read, at the end of the file.

@@ -75,6 +75,7 @@ void detecteurCycles::reinitialiser()
     recus = 0;
     lisses = 0;
     sommeGlissante = 0.0;
+    moyenneGlissante.fill(0.0);
     pasMoyen = 0.0;
     bruitConnu = false;
     nbAmplitudes = prochaineAmplitude = 0;
@@ -213,31 +214,19 @@ void detecteurCycles::traiterLisse(double x)
     surveillerApnee();
 }
 
-// Where the smoothed O2 last crossed `niveau` upward, between the trough and now,
-// in fractional samples.
-double detecteurCycles::montee(double niveau) const
+// Where the smoothed O2 last crossed `niveau` before sample `depuis`, going
+// back no further than `jusqua`, in fractional samples: upward for a rise
+// (sens +1), downward for a fall (sens -1).
+double detecteurCycles::croisement(double niveau, qint64 depuis, qint64 jusqua, double sens) const
 {
-    for (qint64 j = lisses - 1; j >= indiceExtremum; --j) {
-        const double a = lisse[fente(j)];
-        if (a <= niveau) {
-            const double b = lisse[fente(j + 1)];
-            return double(j) + (b > a ? (niveau - a) / (b - a) : 0.0);
+    for (qint64 j = depuis - 1; j >= jusqua; --j) {
+        const double a = sens * lisse[fente(j)];
+        if (a <= sens * niveau) {
+            const double b = sens * lisse[fente(j + 1)];
+            return double(j) + (b > a ? (sens * niveau - a) / (b - a) : 0.0);
         }
     }
-    return double(indiceExtremum);
-}
-
-// Where it last crossed `niveau` downward, between the peak and now.
-double detecteurCycles::descente(double niveau) const
-{
-    for (qint64 j = lisses - 1; j >= indiceExtremum; --j) {
-        const double a = lisse[fente(j)];
-        if (a >= niveau) {
-            const double b = lisse[fente(j + 1)];
-            return double(j) + (a > b ? (a - niveau) / (a - b) : 0.0);
-        }
-    }
-    return double(indiceExtremum);
+    return double(jusqua);
 }
 
 void detecteurCycles::debutInspiration()
@@ -247,7 +236,7 @@ void detecteurCycles::debutInspiration()
     creux = extremum;
     const double plateau = std::min(extremum + 3.0 * bruit, x);
     const double niveau = plateau + ecartPied(derniereAmplitude(), bruit, x - plateau);
-    const double debut = montee(niveau);
+    const double debut = croisement(niveau, lisses, indiceExtremum, +1.0);
     indiceCreux = indiceExtremum;
 
     if (inspirationConnue && finInspiration >= debutCycle)
@@ -269,14 +258,7 @@ double detecteurCycles::piedPremiereMontee(double profondeur, double bruit) cons
 {
     const double plateau = creux + std::min(3.0 * bruit, 0.5 * profondeur);
     const double niveau = plateau + ecartPied(profondeur, bruit, extremum - plateau);
-    for (qint64 j = indiceExtremum - 1; j >= indiceCreux; --j) {
-        const double a = lisse[fente(j)];
-        if (a <= niveau) {
-            const double b = lisse[fente(j + 1)];
-            return double(j) + (b > a ? (niveau - a) / (b - a) : 0.0);
-        }
-    }
-    return double(indiceCreux);
+    return croisement(niveau, indiceExtremum, indiceCreux, +1.0);
 }
 
 double detecteurCycles::derniereAmplitude() const
@@ -298,7 +280,7 @@ void detecteurCycles::debutExpiration()
     }
     const double plateau = std::max(extremum - 3.0 * bruit, x);
     const double niveau = plateau - ecartPied(derniereAmplitude(), bruit, plateau - x);
-    finInspiration = descente(niveau);
+    finInspiration = croisement(niveau, lisses, indiceExtremum, -1.0);
     phase = Phase::Expiration;
     extremum = x;
     indiceExtremum = lisses;

@@ -60,8 +60,7 @@ private:
     double derniereAmplitude() const;
     double piedPremiereMontee(double profondeur, double bruit) const;
     double bruitLisse() const;
-    double montee(double niveau) const;
-    double descente(double niveau) const;
+    double croisement(double niveau, qint64 depuis, qint64 jusqua, double sens) const;
     void debutInspiration();
     void debutExpiration();
     void terminerCycle(double fin);
@@ -84,7 +83,7 @@ private:
     double precedent[3][2] = {};
     QVector<double> moyenneGlissante;
     double sommeGlissante = 0.0;
-    qint64 lisses = 0; // smoothed samples produced
+    qint64 lisses = 0; // index of the last smoothed sample
 
     // Noise: mean absolute step of the smoothed O2, large steps clipped.
     double pasMoyen = 0.0;
