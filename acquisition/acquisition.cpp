@@ -52,6 +52,13 @@ double valeurBrute(const char* octets)
     return brut * 250.0 / 65536.0;
 }
 
+// The value a capture line holds: a breath found live is then the breath
+// found again in the capture file.
+double valeurEnregistree(double valeur)
+{
+    return QString::number(valeur, 'g', 6).toDouble();
+}
+
 void ajouterLigneCapture(QString& texte, double valeur)
 {
     texte += QLatin1String("0;");
@@ -177,6 +184,12 @@ void acquisition::setDetecteur(detecteurCycles* detecteurCycles)
 
 // On the worker's thread, where the detector is fed: a new acquisition starts
 // at time 0 with the current sampling frequency.
+void acquisition::commencerAnalyse(const QString& fichier)
+{
+    reinitialiserDetecteur();
+    emit analyseCommencee(fichier);
+}
+
 void acquisition::reinitialiserDetecteur()
 {
     QMutexLocker verrouille(&verrou);
@@ -286,7 +299,7 @@ void acquisition::demarrerDirect(const QString& src)
         return;
     }
 
-    reinitialiserDetecteur();
+    commencerAnalyse(captureFile ? QFileInfo(captureFile->fileName()).fileName() : src);
     if (!writeTimer) {
         writeTimer = new QTimer(this);
         writeTimer->setObjectName(QStringLiteral("writeTimer"));
@@ -506,7 +519,7 @@ void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
         if (periode)
             periode->addData(v);
         if (cycles)
-            cycles->ajouterEchantillon(0.0, v, 0.0);
+            cycles->ajouterEchantillon(0.0, valeurEnregistree(v), 0.0);
         if (enregistrer)
             ajouterLigneCapture(captureText, v);
     }
@@ -558,9 +571,10 @@ void acquisition::demarrerRejeu(const QString& fichier)
     qDebug() << "acquisition: rejeu de" << fichier;
 
     // The timer belongs to the worker's thread and is only touched there.
-    dansMonThread([this, lecteur, intervalle] {
+    const QString nom = QFileInfo(fichier).fileName();
+    dansMonThread([this, lecteur, intervalle, nom] {
         replayReader = lecteur;
-        reinitialiserDetecteur();
+        commencerAnalyse(nom);
         if (!replayTimer) {
             replayTimer = new QTimer(this);
             replayTimer->setObjectName(QStringLiteral("replayTimer"));

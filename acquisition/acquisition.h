@@ -46,6 +46,11 @@ public:
 signals:
     void newMessage(int type, QString message, int code);
     void newDeviceList(QStringList ports);
+    // A capture or a replay starts, its breaths about to be found: `fichier`
+    // is the name of the capture file recorded or replayed (the port's name
+    // when no file could be created). Emitted on the worker's thread before
+    // the first breath of that acquisition.
+    void analyseCommencee(QString fichier);
 
 public slots:
     void setCapture(bool start);
@@ -86,6 +91,7 @@ private:
     bool captureEnBonEtat() const;
     bool enRejeu() const;
     void reinitialiserDetecteur();
+    void commencerAnalyse(const QString& fichier);
     void signaler(int type, const QString& message, int code);
     void dansMonThread(std::function<void()> action);
 

@@ -41,7 +41,13 @@ double ecartPied(double amplitude, double bruit, double franchi)
 detecteurCycles::detecteurCycles(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<Cycle>("Cycle");
+    qRegisterMetaType<FormeCycle>("FormeCycle");
     setFe(100.0);
+}
+
+void detecteurCycles::setFormesDemandees(bool demandees)
+{
+    formesDemandees.storeRelaxed(demandees ? 1 : 0);
 }
 
 void detecteurCycles::setFe(double frequence)
@@ -327,6 +333,33 @@ void detecteurCycles::terminerCycle(double fin)
         cycle.volumeExpire = expire / fe;
     }
     emit nouveauCycle(cycle);
+    if (formesDemandees.loadRelaxed())
+        emit formeCycle(cycle, extraireForme(premier, dernier));
+}
+
+FormeCycle detecteurCycles::extraireForme(qint64 premier, qint64 dernier) const
+{
+    // Groups of `groupe` samples, each drawn at its centre by its mean.
+    const qint64 nombre = dernier - premier;
+    const int groupe = int((nombre + FormeCycle::pointsMax - 1) / FormeCycle::pointsMax);
+    const int points = int((nombre + groupe - 1) / groupe);
+    FormeCycle forme;
+    forme.pas = groupe / fe;
+    forme.decalage = (double(premier) - debutCycle + (groupe - 1) / 2.0) / fe;
+    QVector<float>* const sorties[3] = {&forme.co2, &forme.o2, &forme.flux};
+    const QVector<double>* const canaux[3] = {&co2, &o2, &flux};
+    for (int c = 0; c < 3; ++c) {
+        sorties[c]->resize(points);
+        for (int p = 0; p < points; ++p) {
+            const qint64 debut = premier + qint64(p) * groupe;
+            const qint64 fin = std::min(debut + groupe, dernier);
+            double somme = 0.0;
+            for (qint64 i = debut; i < fin; ++i)
+                somme += (*canaux[c])[fente(i)];
+            (*sorties[c])[p] = float(somme / double(fin - debut));
+        }
+    }
+    return forme;
 }
 
 void detecteurCycles::surveillerApnee()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cycle.h"
+#include "FormeCycle.h"
 
 #include <QAtomicInteger>
 #include <QObject>
@@ -41,6 +42,10 @@ public:
     void setDelaiApnee(double secondes);
     double delaiApnee() const;
 
+    // With it set, every breath also leaves by formeCycle() with its samples;
+    // off by default, as it costs a copy of the breath. Any thread.
+    void setFormesDemandees(bool demandees);
+
     void ajouterEchantillon(double co2, double o2, double flux);
     // Forgets everything fed so far: the next sample is the start of a new
     // acquisition. Tells the end of an apnea in progress.
@@ -49,6 +54,8 @@ public:
 signals:
     void nouveauCycle(const Cycle& cycle);
     void apnee(bool enApnee);
+    // Right after nouveauCycle(), when the shapes are asked for.
+    void formeCycle(const Cycle& cycle, const FormeCycle& forme);
 
 private:
     enum class Phase { Inconnue, Expiration, Inspiration };
@@ -64,6 +71,7 @@ private:
     void debutInspiration();
     void debutExpiration();
     void terminerCycle(double fin);
+    FormeCycle extraireForme(qint64 premier, qint64 dernier) const;
     void surveillerApnee();
     int fente(qint64 indice) const { return int(indice % capacite); }
 
@@ -71,6 +79,7 @@ private:
     int demiFenetre = 0; // the moving average spans 2 * demiFenetre + 1 samples
     int capacite = 0;    // samples of history: the longest breath that can count
     QAtomicInteger<qint64> delaiApneeMs{20000};
+    QAtomicInteger<int> formesDemandees{0};
 
     // History, indexed by sample number modulo capacite.
     QVector<double> lisse; // smoothed O2

@@ -3,6 +3,8 @@
 
 #include "Courbe.h"
 #include "Graphique.h"
+#include "IndicateurRespiration.h"
+#include "OngletMoyennes.h"
 #include "Tampon.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
@@ -16,6 +18,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <qwt_plot_grid.h>
 
 namespace {
@@ -73,6 +76,7 @@ Fenetre::Fenetre(QWidget* parent)
 
     creerGraphiques();
     connecterCommandes();
+    creerAnalyseCycles();
 }
 
 void Fenetre::creerGraphiques()
@@ -163,6 +167,37 @@ void Fenetre::connecterCommandes()
         if (acq)
             QMetaObject::invokeMethod(acq, &acquisition::askForDeviceList, Qt::QueuedConnection);
     });
+}
+
+// The breath-by-breath analysis: the averaged-data tab, and the rate and apnea
+// line under the values. The detector's results and the start of each
+// acquisition come from the worker's thread, queued in the order they were
+// emitted, so a new acquisition's reset always comes before its first breath.
+void Fenetre::creerAnalyseCycles()
+{
+    ongletMoyennes = new OngletMoyennes(ui->tab_moyennes);
+    auto* disposition = new QVBoxLayout(ui->tab_moyennes);
+    disposition->setContentsMargins(0, 0, 0, 0);
+    disposition->addWidget(ongletMoyennes);
+
+    indicateur = new IndicateurRespiration(ui->frame, true);
+    indicateur->setObjectName(QStringLiteral("indicateurRespiration"));
+    indicateur->setMaximumWidth(ui->valeursTexte->maximumWidth());
+    auto* panneau = static_cast<QVBoxLayout*>(ui->frame->layout());
+    panneau->insertWidget(panneau->indexOf(ui->valeursTexte) + 1, indicateur);
+
+    detecteur->setFormesDemandees(true);
+    connect(detecteur, &detecteurCycles::formeCycle, ongletMoyennes, &OngletMoyennes::ajouterCycle);
+    connect(detecteur, &detecteurCycles::apnee, ongletMoyennes, &OngletMoyennes::setApnee);
+    connect(detecteur, &detecteurCycles::apnee, indicateur, &IndicateurRespiration::setApnee);
+    connect(acq, &acquisition::analyseCommencee, ongletMoyennes, &OngletMoyennes::reinitialiser);
+    connect(ongletMoyennes, &OngletMoyennes::frequenceChangee, indicateur,
+            &IndicateurRespiration::setFrequence);
+    connect(ongletMoyennes, &OngletMoyennes::delaiApneeChange, detecteur,
+            &detecteurCycles::setDelaiApnee);
+    connect(ui->btnPause, &QPushButton::toggled, ongletMoyennes, &OngletMoyennes::setPause);
+    ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
+                                ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
 }
 
 Fenetre::~Fenetre()

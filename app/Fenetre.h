@@ -8,6 +8,8 @@
 #include <QStringList>
 
 class Graphique;
+class IndicateurRespiration;
+class OngletMoyennes;
 class QThread;
 class Tampon;
 class acquisition;
@@ -58,6 +60,7 @@ private slots:
 private:
     void creerGraphiques();
     void connecterCommandes();
+    void creerAnalyseCycles();
     Graphique* graphique(const QString& canal) const;
 
     Ui_Fenetre* ui;
@@ -65,6 +68,8 @@ private:
     QThread* threadAcq;
     calculPeriode* calcPeriode;
     detecteurCycles* detecteur; // breath by breath, fed on the acquisition thread
+    OngletMoyennes* ongletMoyennes = nullptr;
+    IndicateurRespiration* indicateur = nullptr; // rate and apnea, under the values
     bool pauseActive;
     double periode;
     QPixmap snapshot;

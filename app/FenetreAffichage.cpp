@@ -4,6 +4,7 @@
 #include "ui_Fenetre.h"
 
 #include "Graphique.h"
+#include "OngletMoyennes.h"
 #include "Tampon.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
@@ -43,6 +44,9 @@ void Fenetre::setEchelles()
     graphique("CO2")->setAxisScale(QwtPlot::yLeft, ui->CO2Min->value(), ui->CO2Max->value(), 0);
     graphique("O2")->setAxisScale(QwtPlot::yLeft, ui->O2Min->value(), ui->O2Max->value(), 0);
     graphique("Flux")->setAxisScale(QwtPlot::yLeft, ui->fluxMin->value(), ui->fluxMax->value(), 0);
+    if (ongletMoyennes)
+        ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
+                                    ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
     if (!ui->radioTemporel->isChecked())
         return;
     for (const char* canal : kCanaux)

@@ -4,9 +4,11 @@
 #include "ui_Fenetre.h"
 
 #include "ExportGraphique.h"
+#include "OngletMoyennes.h"
 
 #include <QDateTime>
 #include <QFileDialog>
+#include <QTemporaryDir>
 
 void Fenetre::takeSnapshot()
 {
@@ -15,8 +17,23 @@ void Fenetre::takeSnapshot()
 
 void Fenetre::exportation()
 {
-    if (!pauseActive)
-        takeSnapshot();
+    QTemporaryDir dossierSvg;
+    QString fichierSvg = ExportGraphique::fichierSvgTemporaire();
+    QWidget* conteneur = ui->graphiqueContainer;
+    QPixmap instantane;
+    if (ui->tabWidget->currentWidget() == ui->tab_moyennes) {
+        // The averaged-data tab exports its own plots. It is frozen with the
+        // pause already, so what it shows now is what it showed when the pause
+        // began; its SVG drawing goes to a scratch file of its own, so that the
+        // plots area's paused one stays.
+        conteneur = ongletMoyennes->zoneGraphiques();
+        fichierSvg = dossierSvg.filePath(QStringLiteral("moyennes.svg"));
+        instantane = ExportGraphique::prendreInstantane(conteneur, fichierSvg);
+    } else {
+        if (!pauseActive)
+            takeSnapshot();
+        instantane = snapshot;
+    }
 
     const QString nomPropose = ExportGraphique::nomPropose(QDateTime::currentDateTime());
     QString filtreImages = ExportGraphique::filtreImages();
@@ -24,5 +41,5 @@ void Fenetre::exportation()
     const QString nomFichier = QFileDialog::getSaveFileName(
         this, tr("Exportation"), nomPropose, ExportGraphique::filtres(), &filtreImages,
         QFileDialog::DontConfirmOverwrite);
-    ExportGraphique::exporter(ui->graphiqueContainer, snapshot, nomFichier);
+    ExportGraphique::exporter(conteneur, instantane, nomFichier, fichierSvg);
 }

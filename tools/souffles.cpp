@@ -78,7 +78,7 @@ struct Bilan
 
 // Feeds one capture file to a detector; false, with a message, if it cannot be
 // read or is no capture.
-bool analyserFichier(const QString& chemin, double fe, Bilan& bilan)
+bool analyserFichier(const QString& chemin, double fe, double delaiApnee, Bilan& bilan)
 {
     LecteurCapture lecteur;
     if (!QFileInfo(chemin).isFile() || !lecteur.ouvrir(chemin)) {
@@ -92,6 +92,7 @@ bool analyserFichier(const QString& chemin, double fe, Bilan& bilan)
     }
     detecteurCycles detecteur;
     detecteur.setFe(fe);
+    detecteur.setDelaiApnee(delaiApnee);
     QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
                      [&bilan](const Cycle& c) { bilan.cycles.push_back(c); });
     QObject::connect(&detecteur, &detecteurCycles::apnee, [&bilan](bool enApnee) {
@@ -168,7 +169,15 @@ int main(int argc, char* argv[])
         QStringList{"o", "sortie"},
         QObject::tr("Écrit le tableau dans FICHIER plutôt que sur la sortie standard."),
         QStringLiteral("FICHIER"));
+    // A pause longer than the apnea delay ends the breath before it: the
+    // station's table is the same only with the same delay.
+    const QCommandLineOption apnee(
+        QStringList{"a", "apnee"},
+        QObject::tr("Délai d'apnée en secondes, de 10 à 60 (20 par défaut) : une pause plus "
+                    "longue n'est pas un cycle."),
+        QStringLiteral("S"), QStringLiteral("20"));
     options.addOption(frequence);
+    options.addOption(apnee);
     options.addOption(sortie);
     options.addPositionalArgument(QStringLiteral("CAPTURE"),
                                   QObject::tr("Fichiers de capture à analyser."),
@@ -179,6 +188,13 @@ int main(int argc, char* argv[])
     const double fe = options.value(frequence).toDouble(&nombre);
     if (!nombre || !(fe >= 1.0 && fe <= 100000.0)) {
         erreurs() << QObject::tr("souffles : fréquence invalide : %1").arg(options.value(frequence))
+                  << '\n';
+        return 1;
+    }
+    const double delaiApnee = options.value(apnee).toDouble(&nombre);
+    if (!nombre || !(delaiApnee >= detecteurCycles::delaiApneeMin &&
+                     delaiApnee <= detecteurCycles::delaiApneeMax)) {
+        erreurs() << QObject::tr("souffles : délai d'apnée invalide : %1").arg(options.value(apnee))
                   << '\n';
         return 1;
     }
@@ -207,7 +223,7 @@ int main(int argc, char* argv[])
     int statut = 0;
     for (const QString& chemin : captures) {
         Bilan bilan;
-        if (!analyserFichier(chemin, fe, bilan)) {
+        if (!analyserFichier(chemin, fe, delaiApnee, bilan)) {
             statut = 1;
             continue;
         }

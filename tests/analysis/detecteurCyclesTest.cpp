@@ -49,6 +49,8 @@ private slots:
     void breathingResumesAfterApnea();
     void breathIsToldSoonAfterItEnds();
     void resetForgetsTheBreathInProgress();
+    void shapeHoldsTheBreathsSamples_data();
+    void shapeHoldsTheBreathsSamples();
 };
 
 void detecteurCyclesTest::everyBreathFoundWithItsDuration_data()
@@ -223,3 +225,54 @@ void detecteurCyclesTest::resetForgetsTheBreathInProgress()
 
 QTEST_GUILESS_MAIN(detecteurCyclesTest)
 #include "detecteurCyclesTest.moc"
+
+void detecteurCyclesTest::shapeHoldsTheBreathsSamples_data()
+{
+    QTest::addColumn<double>("fe");
+    QTest::addColumn<double>("duree");
+    QTest::newRow("100 Hz, every sample") << 100.0 << 4.0;
+    QTest::newRow("1000 Hz, 8 s: groups of 8") << 1000.0 << 8.0;
+}
+
+void detecteurCyclesTest::shapeHoldsTheBreathsSamples()
+{
+    QFETCH(double, fe);
+    QFETCH(double, duree);
+    Conditions c;
+    c.fe = fe;
+    const SignalRespiratoire s = genererSignal(reguliers(4, duree), c);
+    detecteurCycles detecteur;
+    detecteur.setFe(fe);
+    std::vector<std::pair<Cycle, FormeCycle>> formes;
+    QObject::connect(&detecteur, &detecteurCycles::formeCycle,
+                     [&formes](const Cycle& cycle, const FormeCycle& forme) {
+                         formes.emplace_back(cycle, forme);
+                     });
+    for (int i = 0; i < s.o2.size() / 2; ++i)
+        detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
+    QVERIFY2(formes.empty(), "no shapes unless asked for");
+    detecteur.setFormesDemandees(true);
+    for (int i = s.o2.size() / 2; i < s.o2.size(); ++i)
+        detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
+    QVERIFY(!formes.empty());
+
+    for (const auto& [cycle, forme] : formes) {
+        QVERIFY(forme.taille() <= FormeCycle::pointsMax);
+        QCOMPARE(forme.co2.size(), forme.taille());
+        QCOMPARE(forme.flux.size(), forme.taille());
+        // The points span the breath, from its onset to the next.
+        QVERIFY(forme.decalage >= 0.0 && forme.decalage < forme.pas);
+        QVERIFY2(std::abs(forme.fin() - cycle.duree) <= forme.pas,
+                 qPrintable(QString::number(forme.fin())));
+        // Each point is the signal where it is drawn, to within the change over one group.
+        for (int p = 0; p < forme.taille(); p += 37) {
+            const int i = int(std::lround((cycle.debut + forme.decalage + p * forme.pas) * fe));
+            const double pente = std::abs(s.o2[i + 1] - s.o2[i - 1]) * forme.pas * fe;
+            QVERIFY2(
+                std::abs(forme.o2[p] - s.o2[i]) <= pente + 1e-4,
+                qPrintable(
+                    QString("point %1: %2 instead of %3").arg(p).arg(forme.o2[p]).arg(s.o2[i])));
+            QVERIFY(std::abs(forme.co2[p] - s.co2[i]) <= pente + 1e-4);
+        }
+    }
+}

@@ -4,6 +4,7 @@
 #include "DialogueAutomatique.h"
 #include "Fenetre.h"
 #include "RegardFenetre.h"
+#include "SimulateurInstrument.h"
 
 #include "Graphique.h"
 #include "Tampon.h"
@@ -27,49 +28,10 @@
 
 namespace {
 
-const int kGraine = 7;
-
-// Plays the instrument on a new pseudo-terminal until it is stopped or has sent
-// its samples; the same seed always gives the same samples.
-class Simulateur
-{
-public:
-    explicit Simulateur(const QStringList& options)
-    {
-        processus.setProgram(QStringLiteral(STATION_SIMULATEUR));
-        processus.setArguments(QStringList{"--seed", QString::number(kGraine)} + options);
-        processus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        processus.start();
-        if (processus.waitForStarted() && processus.waitForReadyRead(5000))
-            port = QString::fromLocal8Bit(processus.readLine()).trimmed();
-    }
-    ~Simulateur() { arreter(); }
-
-    void arreter()
-    {
-        if (processus.state() == QProcess::NotRunning)
-            return;
-        processus.terminate();
-        if (!processus.waitForFinished(3000))
-            processus.kill();
-        processus.waitForFinished(3000);
-    }
-
-    QString port;
-
-private:
-    QProcess processus;
-};
-
 // The capture lines the station must record for the first `nombre` samples.
 QByteArray capturesAttendues(int nombre)
 {
-    QProcess dump;
-    dump.start(QStringLiteral(STATION_SIMULATEUR),
-               {"--seed", QString::number(kGraine), "--count", QString::number(nombre), "--dump",
-                "-", "--dump-only"});
-    dump.waitForFinished(10000);
-    return dump.readAllStandardOutput();
+    return Simulateur::lignesAttendues({"--count", QString::number(nombre)});
 }
 
 QList<QByteArray> lignes(const QByteArray& texte)

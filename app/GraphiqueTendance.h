@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Cycle.h"
+
+#include <QColor>
+#include <QList>
+#include <QVector>
+#include <qwt_plot.h>
+#include <vector>
+
+class QwtPlotCurve;
+
+// A measure of every breath of the capture against time, one curve per
+// column of the breath table. However many breaths there are, at most
+// pointsMax points per curve are drawn: beyond that the breaths are grouped by
+// time and each group drawn by its lowest and highest value, so that an
+// outlier stays visible, and the newest breath ends the curve.
+class GraphiqueTendance : public QwtPlot
+{
+    Q_OBJECT
+
+public:
+    static constexpr int pointsMax = 2000;
+
+    struct Serie
+    {
+        QString nom;
+        int colonne; // a column of the breath table
+        QColor couleur;
+    };
+
+    GraphiqueTendance(const QString& titre, const QList<Serie>& series, QWidget* parent = nullptr);
+
+    void tracer(const std::vector<Cycle>& cycles);
+    const QwtPlotCurve* courbe(int serie) const { return courbes.value(serie); }
+
+    // Points (minutes since the start, value of the column), decimated.
+    static QVector<QPointF> decimer(const std::vector<Cycle>& cycles, int colonne,
+                                    int points = pointsMax);
+
+private:
+    QList<Serie> series;
+    QList<QwtPlotCurve*> courbes;
+};

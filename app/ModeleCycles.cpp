@@ -1,0 +1,206 @@
+#include "ModeleCycles.h"
+
+#include <algorithm>
+#include <cmath>
+
+ModeleCycles::ModeleCycles(QObject* parent) : QAbstractTableModel(parent) {}
+
+int ModeleCycles::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(tous.size());
+}
+
+int ModeleCycles::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : NombreColonnes;
+}
+
+QVariant ModeleCycles::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return QVariant();
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    const Cycle& cycle = aLaLigne(index.row());
+    const int colonne = index.column();
+    if ((colonne == VolumeInspire || colonne == VolumeExpire) && !cycle.fluxPresent)
+        return QString();
+    return texte(colonne, valeur(cycle, colonne));
+}
+
+QVariant ModeleCycles::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    if (orientation == Qt::Vertical)
+        return QString::number(int(tous.size()) - section);
+    switch (section) {
+    case Temps:
+        return tr("Temps");
+    case Duree:
+        return tr("Durée (s)");
+    case Frequence:
+        return tr("Fréquence (/min)");
+    case Inspiration:
+        return tr("Inspiration (s)");
+    case Expiration:
+        return tr("Expiration (s)");
+    case O2Inspire:
+        return tr("O2 inspiré");
+    case O2Expire:
+        return tr("O2 expiré");
+    case CO2Max:
+        return tr("CO2 max");
+    case CO2Min:
+        return tr("CO2 min");
+    case VolumeInspire:
+        return tr("Volume inspiré");
+    case VolumeExpire:
+        return tr("Volume expiré");
+    default:
+        return QVariant();
+    }
+}
+
+void ModeleCycles::ajouter(const std::vector<Cycle>& nouveaux)
+{
+    if (nouveaux.empty())
+        return;
+    const int surplus = int(tous.size() + nouveaux.size()) - capaciteMax;
+    if (surplus > 0) {
+        // The oldest breaths are the last rows.
+        const int retires = std::min(surplus, int(tous.size()));
+        beginRemoveRows(QModelIndex(), int(tous.size()) - retires, int(tous.size()) - 1);
+        tous.erase(tous.begin(), tous.begin() + retires);
+        endRemoveRows();
+    }
+    const int ajoutes = std::min(int(nouveaux.size()), capaciteMax);
+    beginInsertRows(QModelIndex(), 0, ajoutes - 1);
+    bool colonnes = false;
+    for (size_t i = nouveaux.size() - size_t(ajoutes); i < nouveaux.size(); ++i) {
+        const Cycle& cycle = nouveaux[i];
+        tous.push_back(cycle);
+        if (!co2Present && cycle.co2.max > cycle.co2.min)
+            co2Present = colonnes = true;
+        if (!fluxPresent && cycle.fluxPresent)
+            fluxPresent = colonnes = true;
+    }
+    endInsertRows();
+    // Row numbers count from the first breath: all of them moved.
+    emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
+    if (colonnes)
+        emit colonnesChangees();
+}
+
+void ModeleCycles::vider()
+{
+    beginResetModel();
+    tous.clear();
+    tous.shrink_to_fit();
+    co2Present = fluxPresent = false;
+    endResetModel();
+    emit colonnesChangees();
+}
+
+bool ModeleCycles::colonneSignificative(int colonne) const
+{
+    switch (colonne) {
+    case CO2Max:
+    case CO2Min:
+        return co2Present;
+    case VolumeInspire:
+    case VolumeExpire:
+        return fluxPresent;
+    default:
+        return colonne >= 0 && colonne < NombreColonnes;
+    }
+}
+
+double ModeleCycles::valeur(const Cycle& cycle, int colonne)
+{
+    switch (colonne) {
+    case Temps:
+        return cycle.debut;
+    case Duree:
+        return cycle.duree;
+    case Frequence:
+        return cycle.frequence;
+    case Inspiration:
+        return cycle.dureeInspiration;
+    case Expiration:
+        return cycle.dureeExpiration;
+    case O2Inspire:
+        return cycle.o2.max;
+    case O2Expire:
+        return cycle.o2.min;
+    case CO2Max:
+        return cycle.co2.max;
+    case CO2Min:
+        return cycle.co2.min;
+    case VolumeInspire:
+        return cycle.volumeInspire;
+    case VolumeExpire:
+        return cycle.volumeExpire;
+    default:
+        return 0.0;
+    }
+}
+
+QString ModeleCycles::temps(double secondes)
+{
+    const qint64 total = qint64(std::floor(std::max(secondes, 0.0)));
+    const qint64 heures = total / 3600;
+    const QString minutesSecondes = QStringLiteral("%1:%2")
+                                        .arg((total / 60) % 60, 2, 10, QLatin1Char('0'))
+                                        .arg(total % 60, 2, 10, QLatin1Char('0'));
+    return heures > 0 ? QString::number(heures) + QLatin1Char(':') + minutesSecondes
+                      : minutesSecondes;
+}
+
+QString ModeleCycles::texte(int colonne, double v)
+{
+    switch (colonne) {
+    case Temps:
+        return temps(v);
+    case Duree:
+    case Inspiration:
+    case Expiration:
+        return QString::number(v, 'f', 2);
+    case Frequence:
+        return QString::number(v, 'f', 1);
+    default:
+        return QString::number(v, 'f', 2);
+    }
+}
+
+ModeleCycles::Statistique ModeleCycles::statistique(int colonne, int nombre) const
+{
+    Statistique s;
+    const bool volume = colonne == VolumeInspire || colonne == VolumeExpire;
+    const size_t depuis = tous.size() - std::min(tous.size(), size_t(std::max(nombre, 0)));
+    auto compte = [&](size_t i) { return !volume || tous[i].fluxPresent; };
+    double somme = 0.0;
+    for (size_t i = depuis; i < tous.size(); ++i) {
+        if (compte(i)) {
+            somme += valeur(tous[i], colonne);
+            ++s.nombre;
+        }
+    }
+    if (s.nombre == 0)
+        return s;
+    s.moyenne = somme / s.nombre;
+    // Sample standard deviation, in two passes for values far from zero; none
+    // for a single breath.
+    double carres = 0.0;
+    for (size_t i = depuis; i < tous.size(); ++i) {
+        if (compte(i)) {
+            const double ecart = valeur(tous[i], colonne) - s.moyenne;
+            carres += ecart * ecart;
+        }
+    }
+    if (s.nombre > 1)
+        s.ecartType = std::sqrt(carres / (s.nombre - 1));
+    return s;
+}

@@ -1,0 +1,339 @@
+// The averaged-data tab in a real window, on breaths the simulator makes with a
+// fixed period and seed: the table, the rate line and the export are what the
+// batch tool finds in the same capture file; the apnea shows after its delay
+// and clears at the next breath; a pause loses no breath; a new capture starts
+// an empty table.
+#include "DialogueAutomatique.h"
+#include "Fenetre.h"
+#include "RegardFenetre.h"
+#include "SimulateurInstrument.h"
+
+#include "CsvCycles.h"
+#include "GraphiqueCycleMoyen.h"
+#include "IndicateurRespiration.h"
+#include "ModeleCycles.h"
+#include "OngletMoyennes.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <qwt_plot_curve.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+const double kPeriode = 3.0; // seconds, the simulator's breathing
+
+QList<QByteArray> lignesDe(const QByteArray& texte)
+{
+    QList<QByteArray> resultat = texte.split('\n');
+    if (!resultat.isEmpty() && resultat.last().isEmpty())
+        resultat.removeLast();
+    return resultat;
+}
+
+// The breath table souffles writes for a capture file, header first.
+QByteArray tableSouffles(const QString& capture, int delaiApnee = 20)
+{
+    QProcess souffles;
+    souffles.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    souffles.start(QStringLiteral(STATION_SOUFFLES),
+                   {"--frequence", "100", "--apnee", QString::number(delaiApnee), capture});
+    souffles.waitForFinished(30000);
+    return souffles.readAllStandardOutput();
+}
+
+double champ(const QByteArray& ligne, int colonne)
+{
+    return ligne.split(';').value(colonne).toDouble();
+}
+
+// Mean of a column over the last `nombre` lines of a breath table.
+double moyenneDesDerniers(const QList<QByteArray>& table, int colonne, int nombre)
+{
+    double somme = 0.0;
+    for (int i = table.size() - nombre; i < table.size(); ++i)
+        somme += champ(table[i], colonne);
+    return somme / nombre;
+}
+
+double nombreDe(const QString& texte)
+{
+    const QStringList mots = texte.split(' ', Qt::SkipEmptyParts);
+    for (const QString& mot : mots) {
+        bool ok = false;
+        const double v = mot.toDouble(&ok);
+        if (ok)
+            return v;
+    }
+    return std::nan("");
+}
+
+} // namespace
+
+class FenetreMoyennesTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dossier;
+    std::unique_ptr<Fenetre> fenetre;
+
+    template <typename T>
+    T* controle(const char* nom) const
+    {
+        return RegardFenetre(fenetre.get()).controle<T>(nom);
+    }
+    OngletMoyennes* onglet() const { return fenetre->findChild<OngletMoyennes*>(); }
+    ModeleCycles* modele() const { return onglet()->modele(); }
+    GraphiqueCycleMoyen* cycleMoyen(const char* canal) const
+    {
+        return controle<GraphiqueCycleMoyen>(
+            qPrintable(QStringLiteral("cycleMoyen") + QLatin1String(canal)));
+    }
+    void montrerMoyennes() const
+    {
+        auto* onglets = controle<QTabWidget>("tabWidget");
+        onglets->setCurrentWidget(controle<QWidget>("tab_moyennes"));
+        QTest::qWait(200); // the tab draws what waited while it was hidden
+    }
+    void cliquer(const char* bouton) const
+    {
+        QTest::mouseClick(controle<QAbstractButton>(bouton), Qt::LeftButton);
+    }
+    void choisirSource(const QString& port) const
+    {
+        controle<QComboBox>("source")->setEditText(port);
+    }
+    static QString fichierCapture()
+    {
+        const QStringList captures = QDir().entryList({"acquisition*.csv"}, QDir::Files);
+        return captures.size() == 1 ? captures.first() : QString();
+    }
+    QString texteStatistique(int ligne, int colonne) const
+    {
+        return controle<QTableWidget>("statistiquesCycles")->item(ligne, colonne)->text();
+    }
+
+    // The breaths of the table as souffles lines, oldest first.
+    QList<QByteArray> lignesDuTableau(const QString& fichier, int nombre) const
+    {
+        QList<QByteArray> resultat;
+        const std::vector<Cycle>& cycles = modele()->cycles();
+        for (int i = 0; i < nombre && size_t(i) < cycles.size(); ++i)
+            resultat << CsvCycles::ligne(cycles[size_t(i)], fichier).toUtf8().chopped(1);
+        return resultat;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        QVERIFY(dossier.isValid());
+        QVERIFY(QFile::exists(QStringLiteral(STATION_SIMULATEUR)));
+        QVERIFY(QFile::exists(QStringLiteral(STATION_SOUFFLES)));
+    }
+
+    void init()
+    {
+        const QString ici = dossier.filePath(QTest::currentTestFunction());
+        QVERIFY(QDir().mkpath(ici));
+        QDir::setCurrent(ici);
+        fenetre = std::make_unique<Fenetre>();
+        fenetre->show();
+        QVERIFY(QTest::qWaitForWindowExposed(fenetre.get()));
+        QTest::qWait(700);
+    }
+
+    void cleanup() { fenetre.reset(); }
+
+    void liveCaptureGivesTheBatchToolsTable()
+    {
+        // 90 s of breathing, sent as fast as the station reads it.
+        const QStringList options{"--period", QString::number(kPeriode), "--count", "9000"};
+        const QByteArray attendu = Simulateur::lignesAttendues(options);
+        Simulateur simulateur(options + QStringList{"--fast"});
+        QVERIFY(!simulateur.port.isEmpty());
+        choisirSource(simulateur.port);
+        cliquer("btnCapturer");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fichierCapture()).size() == attendu.size(), 20000);
+        const QString capture = fichierCapture();
+        cliquer("btnCapturer");
+        QTRY_VERIFY(controle<QWidget>("btnRejouer")->isEnabled());
+        QTest::qWait(300); // the last breaths found reach the window
+
+        const QList<QByteArray> souffles = lignesDe(tableSouffles(capture));
+        const int nombre = souffles.size() - 1;
+        QVERIFY2(nombre >= 25, qPrintable(QString::number(nombre)));
+        QCOMPARE(modele()->rowCount(), nombre);
+        QCOMPARE(lignesDuTableau(capture, nombre), souffles.mid(1));
+        // Within 1 breath/min of the simulator's rate, but for the breath the
+        // recording begins in.
+        for (const QByteArray& ligne : souffles.mid(2))
+            QVERIFY2(std::abs(champ(ligne, 2) - 60.0 / kPeriode) < 1.0, ligne.constData());
+
+        // Newest first; the mm:ss of the start of each breath.
+        const QModelIndex premiere = modele()->index(0, ModeleCycles::Temps);
+        QCOMPARE(premiere.data().toString(), ModeleCycles::temps(champ(souffles.last(), 0)));
+        QCOMPARE(modele()->index(nombre - 1, ModeleCycles::Duree).data().toString(),
+                 QString::number(champ(souffles[1], 1), 'f', 2));
+        // A live capture has neither CO2 nor Flux: their columns are hidden.
+        auto* tableau = controle<QTableView>("tableauCycles");
+        QVERIFY(!tableau->isColumnHidden(ModeleCycles::O2Inspire));
+        for (int colonne : {ModeleCycles::CO2Max, ModeleCycles::CO2Min, ModeleCycles::VolumeInspire,
+                            ModeleCycles::VolumeExpire})
+            QVERIFY(tableau->isColumnHidden(colonne));
+
+        // The rate line is the mean of the last 8 breaths.
+        const double frequence =
+            nombreDe(controle<IndicateurRespiration>("indicateurRespiration")->texteFrequence());
+        QVERIFY(std::abs(frequence - moyenneDesDerniers(souffles, 2, 8)) < 0.051);
+
+        // The export is the batch tool's table, byte for byte.
+        montrerMoyennes();
+        {
+            DialogueAutomatique operateur(QDir::current().absoluteFilePath("cycles.csv"));
+            cliquer("btnExporterCycles");
+            QTRY_COMPARE(operateur.vus, 1);
+        }
+        const QByteArray table = tableSouffles(capture);
+        QTRY_COMPARE(QFileInfo("cycles.csv").size(), qint64(table.size()));
+        QFile exporte("cycles.csv");
+        QVERIFY(exporte.open(QIODevice::ReadOnly));
+        QCOMPARE(exporte.readAll(), table);
+    }
+
+    void averagingCountChangesCurvesAndStatistics()
+    {
+        const QStringList options{"--period", QString::number(kPeriode), "--count", "6000"};
+        const QByteArray attendu = Simulateur::lignesAttendues(options);
+        Simulateur simulateur(options + QStringList{"--fast"});
+        choisirSource(simulateur.port);
+        cliquer("btnCapturer");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fichierCapture()).size() == attendu.size(), 20000);
+        const QString capture = fichierCapture();
+        QTest::qWait(300);
+        const QList<QByteArray> souffles = lignesDe(tableSouffles(capture));
+        QTRY_COMPARE(modele()->rowCount(), souffles.size() - 1);
+        montrerMoyennes();
+
+        auto* moyenneSur = controle<QSpinBox>("moyenneSur");
+        QCOMPARE(moyenneSur->value(), 8);
+        QVERIFY(cycleMoyen("O2")->isVisible());
+        QVERIFY(!cycleMoyen("CO2")->isVisible());
+        QVERIFY(!cycleMoyen("Flux")->isVisible());
+        QCOMPARE(cycleMoyen("O2")->nombreCycles(), 8);
+        const int pointsSur8 = int(cycleMoyen("O2")->courbeMoyenne()->dataSize());
+        QVERIFY(pointsSur8 > 200); // 3 s at 100 Hz
+        const double moyenne8 = cycleMoyen("O2")->courbeMoyenne()->sample(50).y();
+        QVERIFY(std::abs(nombreDe(texteStatistique(0, ModeleCycles::Frequence)) -
+                         moyenneDesDerniers(souffles, 2, 8)) < 0.051);
+
+        moyenneSur->setValue(2);
+        QTRY_COMPARE(cycleMoyen("O2")->nombreCycles(), 2);
+        QVERIFY(cycleMoyen("O2")->courbeMoyenne()->sample(50).y() != moyenne8);
+        QVERIFY(std::abs(nombreDe(texteStatistique(0, ModeleCycles::Frequence)) -
+                         moyenneDesDerniers(souffles, 2, 2)) < 0.051);
+        QCOMPARE(texteStatistique(0, ModeleCycles::Temps), QString("2 cycle(s)"));
+        const double ecart =
+            std::abs(champ(souffles.last(), 2) - champ(souffles.at(souffles.size() - 2), 2)) /
+            std::sqrt(2.0);
+        QVERIFY(std::abs(nombreDe(texteStatistique(1, ModeleCycles::Frequence)) - ecart) < 0.051);
+
+        // A new capture starts an empty table.
+        cliquer("btnCapturer");
+        QTRY_VERIFY(controle<QWidget>("btnRejouer")->isEnabled());
+        Simulateur suivant({"--period", "2"});
+        choisirSource(suivant.port);
+        cliquer("btnCapturer");
+        QTRY_COMPARE(modele()->rowCount(), 0);
+        QTRY_COMPARE(cycleMoyen("O2")->nombreCycles(), 0);
+        QVERIFY(controle<IndicateurRespiration>("indicateurRespiration")
+                    ->texteFrequence()
+                    .contains("--"));
+        cliquer("btnCapturer");
+    }
+
+    void replayShowsApneaAndLosesNoBreathToAPause()
+    {
+        // Breathing, 14 s without a breath, breathing again; CO2 and Flux
+        // follow the O2 so that every column has a signal.
+        const QList<QByteArray> respiration =
+            lignesDe(Simulateur::lignesAttendues({"--period", "2", "--count", "1500"}));
+        QByteArray contenu;
+        auto ajouter = [&contenu](double o2, double precedent) {
+            contenu += QByteArray::number(5.0 * (60.0 - o2), 'g', 6) + ';' +
+                       QByteArray::number(o2, 'g', 6) + ';' +
+                       QByteArray::number(50.0 * (o2 - precedent), 'g', 6) + "\r\n";
+        };
+        double precedent = champ(respiration.first(), 1);
+        for (int i = 0; i < 800; ++i) {
+            const double o2 = champ(respiration[i], 1);
+            ajouter(o2, precedent);
+            precedent = o2;
+        }
+        for (int i = 0; i < 1400; ++i)
+            ajouter(precedent, precedent);
+        for (int i = 800; i < respiration.size(); ++i) {
+            const double o2 = champ(respiration[i], 1);
+            ajouter(o2, precedent);
+            precedent = o2;
+        }
+        QFile fichier("apnee.csv");
+        QVERIFY(fichier.open(QIODevice::WriteOnly));
+        fichier.write(contenu);
+        fichier.close();
+        const QList<QByteArray> souffles = lignesDe(tableSouffles("apnee.csv", 10));
+        QVERIFY(souffles.size() > 6);
+
+        controle<QSpinBox>("delaiApnee")->setValue(10);
+        {
+            DialogueAutomatique operateur(QDir::current().absoluteFilePath("apnee.csv"));
+            cliquer("btnRejouer");
+            QTRY_COMPARE(operateur.vus, 1);
+        }
+        // A pause while breaths come: nothing moves, nothing is lost.
+        QTRY_VERIFY_WITH_TIMEOUT(modele()->rowCount() >= 1, 5000);
+        cliquer("btnPause");
+        const int figees = modele()->rowCount();
+        QTest::qWait(2500);
+        QCOMPARE(modele()->rowCount(), figees);
+        cliquer("btnPause");
+        QVERIFY(modele()->rowCount() > figees);
+
+        // The apnea shows on both tabs after 10 s without a breath.
+        auto* instantane = controle<IndicateurRespiration>("indicateurRespiration");
+        auto* moyennes = controle<IndicateurRespiration>("indicateurMoyennes");
+        QTRY_VERIFY_WITH_TIMEOUT(instantane->apneeAffichee(), 15000);
+        QVERIFY(moyennes->apneeAffichee());
+        QTRY_VERIFY_WITH_TIMEOUT(!instantane->apneeAffichee(), 8000);
+        QVERIFY(!moyennes->apneeAffichee());
+
+        // Every breath of the file, as the batch tool finds them; the replay
+        // then goes on with the file again.
+        const int nombre = souffles.size() - 1;
+        QTRY_VERIFY_WITH_TIMEOUT(modele()->rowCount() >= nombre, 15000);
+        QCOMPARE(lignesDuTableau("apnee.csv", nombre), souffles.mid(1));
+        auto* tableau = controle<QTableView>("tableauCycles");
+        for (int colonne = 0; colonne < ModeleCycles::NombreColonnes; ++colonne)
+            QVERIFY(!tableau->isColumnHidden(colonne));
+
+        montrerMoyennes();
+        for (const char* canal : {"CO2", "O2", "Flux"})
+            QVERIFY2(cycleMoyen(canal)->isVisible(), canal);
+        fenetre->grab().save(
+            QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("donnees-moyennees.png"));
+        cliquer("btnRejouer");
+    }
+};
+
+QTEST_MAIN(FenetreMoyennesTest)
+#include "FenetreMoyennesTest.moc"

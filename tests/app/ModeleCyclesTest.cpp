@@ -1,0 +1,158 @@
+// The breath table's model and the trend decimation, without a window.
+#include "ModeleCycles.h"
+#include "GraphiqueTendance.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+Cycle cycle(double debut, double duree, bool flux = false)
+{
+    Cycle c;
+    c.debut = debut;
+    c.duree = duree;
+    c.frequence = 60.0 / duree;
+    c.o2.max = 60.0 + debut / 1000.0;
+    c.o2.min = 48.0;
+    c.fluxPresent = flux;
+    c.volumeInspire = flux ? 1.0 + debut : 0.0;
+    return c;
+}
+
+std::vector<Cycle> suite(int nombre, double duree = 3.0)
+{
+    std::vector<Cycle> cycles;
+    for (int i = 0; i < nombre; ++i)
+        cycles.push_back(cycle(i * duree, duree));
+    return cycles;
+}
+
+} // namespace
+
+class ModeleCyclesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newestFirstNumberedFromTheFirst()
+    {
+        ModeleCycles modele;
+        modele.ajouter(suite(3));
+        modele.ajouter({cycle(9.0, 2.0)});
+        QCOMPARE(modele.rowCount(), 4);
+        QCOMPARE(modele.index(0, ModeleCycles::Temps).data().toString(), QString("00:09"));
+        QCOMPARE(modele.index(0, ModeleCycles::Duree).data().toString(), QString("2.00"));
+        QCOMPARE(modele.index(0, ModeleCycles::Frequence).data().toString(), QString("30.0"));
+        QCOMPARE(modele.index(3, ModeleCycles::Temps).data().toString(), QString("00:00"));
+        QCOMPARE(modele.headerData(0, Qt::Vertical).toString(), QString("4"));
+        QCOMPARE(modele.headerData(3, Qt::Vertical).toString(), QString("1"));
+        QCOMPARE(modele.cycles().front().debut, 0.0);
+    }
+
+    void elapsedTime_data()
+    {
+        QTest::addColumn<double>("secondes");
+        QTest::addColumn<QString>("texte");
+        QTest::newRow("start") << 0.0 << "00:00";
+        QTest::newRow("not rounded up") << 59.9 << "00:59";
+        QTest::newRow("a minute") << 61.0 << "01:01";
+        QTest::newRow("last of the first hour") << 3599.5 << "59:59";
+        QTest::newRow("an hour") << 3600.0 << "1:00:00";
+        QTest::newRow("past a day") << 90061.0 << "25:01:01";
+    }
+
+    void elapsedTime()
+    {
+        QFETCH(double, secondes);
+        QFETCH(QString, texte);
+        QCOMPARE(ModeleCycles::temps(secondes), texte);
+    }
+
+    void statisticsOverTheLastBreaths()
+    {
+        ModeleCycles modele;
+        modele.ajouter({cycle(0, 2.0), cycle(2, 4.0), cycle(6, 3.0, true), cycle(9, 5.0, true)});
+        ModeleCycles::Statistique s = modele.statistique(ModeleCycles::Duree, 3);
+        QCOMPARE(s.nombre, 3);
+        QCOMPARE(s.moyenne, 4.0);
+        QCOMPARE(s.ecartType, 1.0);
+        s = modele.statistique(ModeleCycles::Duree, 50);
+        QCOMPARE(s.nombre, 4);
+        QCOMPARE(s.moyenne, 3.5);
+        // Volumes only over the breaths that carried Flux.
+        s = modele.statistique(ModeleCycles::VolumeInspire, 8);
+        QCOMPARE(s.nombre, 2);
+        QCOMPARE(s.moyenne, 8.5);
+        s = modele.statistique(ModeleCycles::Duree, 1);
+        QCOMPARE(s.ecartType, 0.0);
+        QCOMPARE(ModeleCycles().statistique(ModeleCycles::Duree, 8).nombre, 0);
+    }
+
+    void columnsFollowTheSignals()
+    {
+        ModeleCycles modele;
+        QSignalSpy changees(&modele, &ModeleCycles::colonnesChangees);
+        modele.ajouter(suite(2));
+        QVERIFY(modele.colonneSignificative(ModeleCycles::O2Inspire));
+        QVERIFY(!modele.colonneSignificative(ModeleCycles::CO2Max));
+        QVERIFY(!modele.colonneSignificative(ModeleCycles::VolumeExpire));
+        QCOMPARE(changees.count(), 0);
+        Cycle avecGaz = cycle(6, 3, true);
+        avecGaz.co2.max = 40.0;
+        modele.ajouter({avecGaz, avecGaz});
+        QCOMPARE(changees.count(), 1);
+        QVERIFY(modele.colonneSignificative(ModeleCycles::CO2Min));
+        QVERIFY(modele.colonneSignificative(ModeleCycles::VolumeInspire));
+        // A breath without Flux leaves its volume cells empty.
+        QCOMPARE(modele.index(3, ModeleCycles::VolumeInspire).data().toString(), QString());
+        modele.vider();
+        QCOMPARE(modele.rowCount(), 0);
+        QVERIFY(!modele.colonneSignificative(ModeleCycles::CO2Max));
+    }
+
+    void oldestLeaveBeyondTheCapacity()
+    {
+        ModeleCycles modele;
+        modele.ajouter(suite(ModeleCycles::capaciteMax - 5, 1.0));
+        modele.ajouter(suite(15, 1.0));
+        QCOMPARE(modele.rowCount(), ModeleCycles::capaciteMax);
+        QCOMPARE(int(modele.cycles().size()), ModeleCycles::capaciteMax);
+        QCOMPARE(modele.cycles().front().debut, 10.0);
+        QCOMPARE(modele.cycles().back().debut, 14.0);
+    }
+
+    void trendKeepsEveryBreathOrItsExtremes_data()
+    {
+        QTest::addColumn<int>("nombre");
+        QTest::newRow("few: all of them") << 500;
+        QTest::newRow("a day: decimated") << 100000;
+    }
+
+    void trendKeepsEveryBreathOrItsExtremes()
+    {
+        QFETCH(int, nombre);
+        std::vector<Cycle> cycles = suite(nombre, 0.9);
+        const int haut = nombre * 2 / 3;
+        const int bas = nombre / 3 + 1;
+        cycles[size_t(haut)].frequence = 250.0;
+        cycles[size_t(bas)].frequence = 1.0;
+        const QVector<QPointF> points = GraphiqueTendance::decimer(cycles, ModeleCycles::Frequence);
+        QVERIFY(points.size() <= GraphiqueTendance::pointsMax);
+        if (nombre <= GraphiqueTendance::pointsMax)
+            QCOMPARE(points.size(), nombre);
+        for (int i = 1; i < points.size(); ++i)
+            QVERIFY(points[i].x() > points[i - 1].x());
+        bool hautVu = false;
+        bool basVu = false;
+        for (const QPointF& p : points) {
+            hautVu |= p.y() == 250.0 && std::abs(p.x() - cycles[size_t(haut)].debut / 60.0) < 1e-9;
+            basVu |= p.y() == 1.0 && std::abs(p.x() - cycles[size_t(bas)].debut / 60.0) < 1e-9;
+        }
+        QVERIFY2(hautVu && basVu, "an outlier stays visible");
+        QCOMPARE(points.last().x(), cycles.back().debut / 60.0);
+    }
+};
+
+QTEST_MAIN(ModeleCyclesTest)
+#include "ModeleCyclesTest.moc"
