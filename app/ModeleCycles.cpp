@@ -36,29 +36,31 @@ QVariant ModeleCycles::headerData(int section, Qt::Orientation orientation, int 
         return QVariant();
     if (orientation == Qt::Vertical)
         return QString::number(int(tous.size()) - section);
+    // Names and units on two lines keep the columns narrow enough for a
+    // 1280-pixel screen.
     switch (section) {
     case Temps:
         return tr("Temps");
     case Duree:
-        return tr("Durée (s)");
+        return tr("Durée\n(s)");
     case Frequence:
-        return tr("Fréquence (/min)");
+        return tr("Fréquence\n(/min)");
     case Inspiration:
-        return tr("Inspiration (s)");
+        return tr("Inspiration\n(s)");
     case Expiration:
-        return tr("Expiration (s)");
+        return tr("Expiration\n(s)");
     case O2Inspire:
-        return tr("O2 inspiré");
+        return tr("O2\ninspiré");
     case O2Expire:
-        return tr("O2 expiré");
+        return tr("O2\nexpiré");
     case CO2Max:
-        return tr("CO2 max");
+        return tr("CO2\nmax");
     case CO2Min:
-        return tr("CO2 min");
+        return tr("CO2\nmin");
     case VolumeInspire:
-        return tr("Volume inspiré");
+        return tr("Volume\ninspiré");
     case VolumeExpire:
-        return tr("Volume expiré");
+        return tr("Volume\nexpiré");
     default:
         return QVariant();
     }

@@ -268,24 +268,18 @@ private slots:
         // follow the O2 so that every column has a signal.
         const QList<QByteArray> respiration =
             lignesDe(Simulateur::lignesAttendues({"--period", "2", "--count", "1500"}));
+        QVector<double> o2;
+        for (int i = 0; i < 800; ++i)
+            o2 << champ(respiration[i], 1);
+        o2 += QVector<double>(1400, o2.last());
+        for (int i = 800; i < respiration.size(); ++i)
+            o2 << champ(respiration[i], 1);
         QByteArray contenu;
-        auto ajouter = [&contenu](double o2, double precedent) {
-            contenu += QByteArray::number(5.0 * (60.0 - o2), 'g', 6) + ';' +
-                       QByteArray::number(o2, 'g', 6) + ';' +
-                       QByteArray::number(50.0 * (o2 - precedent), 'g', 6) + "\r\n";
-        };
-        double precedent = champ(respiration.first(), 1);
-        for (int i = 0; i < 800; ++i) {
-            const double o2 = champ(respiration[i], 1);
-            ajouter(o2, precedent);
-            precedent = o2;
-        }
-        for (int i = 0; i < 1400; ++i)
-            ajouter(precedent, precedent);
-        for (int i = 800; i < respiration.size(); ++i) {
-            const double o2 = champ(respiration[i], 1);
-            ajouter(o2, precedent);
-            precedent = o2;
+        for (int i = 0; i < o2.size(); ++i) {
+            const double flux = 2.5 * (o2.value(i + 10, o2.last()) - o2.value(i - 10, o2.first()));
+            contenu += QByteArray::number(5.0 * (60.0 - o2[i]), 'g', 6) + ';' +
+                       QByteArray::number(o2[i], 'g', 6) + ';' + QByteArray::number(flux, 'g', 6) +
+                       "\r\n";
         }
         QFile fichier("apnee.csv");
         QVERIFY(fichier.open(QIODevice::WriteOnly));
@@ -331,6 +325,31 @@ private slots:
             QVERIFY2(cycleMoyen(canal)->isVisible(), canal);
         fenetre->grab().save(
             QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("donnees-moyennees.png"));
+
+        // With this tab current, the plots export shows its plots, frozen by
+        // the pause as the screen is.
+        cliquer("btnPause");
+        QTest::qWait(300);
+        const QImage fige = onglet()->zoneGraphiques()->grab().toImage();
+        for (const char* nom : {"moyennes.png", "moyennes.pdf", "moyennes.svg"}) {
+            DialogueAutomatique operateur(QDir::current().absoluteFilePath(nom));
+            cliquer("btnExporter");
+            QTRY_COMPARE(operateur.vus, 1);
+            QTRY_VERIFY2(QFileInfo(nom).size() > 0, nom);
+        }
+        QImage png;
+        QVERIFY(png.load("moyennes.png"));
+        QCOMPARE(png.convertToFormat(QImage::Format_RGB32),
+                 fige.convertToFormat(QImage::Format_RGB32));
+        QFile pdf("moyennes.pdf");
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        const QByteArray document = pdf.readAll();
+        QVERIFY(document.startsWith("%PDF-"));
+        QVERIFY2(!document.contains("/Subtype /Image"), "vector drawing");
+        QFile svg("moyennes.svg");
+        QVERIFY(svg.open(QIODevice::ReadOnly));
+        QVERIFY(svg.readAll().contains("Temps depuis le d"));
+        cliquer("btnPause");
         cliquer("btnRejouer");
     }
 };

@@ -13,6 +13,8 @@ private slots:
     void initTestCase();
     void tableOfEveryBreathWhateverTheBadFilesBeside();
     void tableWrittenToTheNamedFile();
+    void apneaDelayDecidesWhetherAPauseIsABreath_data();
+    void apneaDelayDecidesWhetherAPauseIsABreath();
 
 private:
     struct Sortie
@@ -103,6 +105,47 @@ void SoufflesTest::tableWrittenToTheNamedFile()
 
     QCOMPARE(lancer({"--frequence", "zéro", capture}).statut, 1);
     QCOMPARE(lancer({"--sortie", dossier.filePath("absent/cycles.csv"), capture}).statut, 1);
+}
+
+void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
+{
+    QTest::addColumn<QString>("delai");
+    QTest::addColumn<int>("statut");
+    QTest::addColumn<int>("cycles");
+    // Five breaths, a 15 s pause, five more: the pause ends one breath at the
+    // default 20 s, and is an apnea, no breath, at 10 s.
+    QTest::newRow("default") << QString() << 0 << 10;
+    QTest::newRow("10 s") << QString("10") << 0 << 9;
+    QTest::newRow("too short") << QString("5") << 1 << -1;
+    QTest::newRow("not a number") << QString("dix") << 1 << -1;
+}
+
+void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath()
+{
+    QFETCH(QString, delai);
+    QFETCH(int, statut);
+    QFETCH(int, cycles);
+    QVector<Souffle> souffles(5, {2.5, 5.0, 0.4});
+    souffles.append({17.5, 5.0, 2.5 / 17.5});
+    souffles += QVector<Souffle>(5, {2.5, 5.0, 0.4});
+    const SignalRespiratoire s = genererSignal(souffles, Conditions());
+    QByteArray lignes;
+    for (double v : s.o2)
+        lignes += "0;" + QByteArray::number(v, 'g', 6) + ";0\r\n";
+    const QString pause = dossier.filePath("pause.csv");
+    QFile fichier(pause);
+    QVERIFY(fichier.open(QIODevice::WriteOnly));
+    fichier.write(lignes);
+    fichier.close();
+
+    const QStringList options = delai.isEmpty() ? QStringList() : QStringList{"--apnee", delai};
+    const Sortie sortie = lancer(options + QStringList{pause});
+    QCOMPARE(sortie.statut, statut);
+    if (cycles >= 0)
+        QCOMPARE(sortie.table.count('\n') - 1, cycles);
+    else
+        QVERIFY2(sortie.messages.contains(QString("délai d'apnée invalide : %1").arg(delai)),
+                 qPrintable(sortie.messages));
 }
 
 QTEST_GUILESS_MAIN(SoufflesTest)
