@@ -245,7 +245,10 @@ void OngletMoyennes::ajouterCycle(const Cycle& cycle, const FormeCycle& forme)
 {
     if (enPause) {
         attente.push_back(cycle);
+        // Only the last shapes are drawn: a long pause keeps no more.
         formesEnAttente.append(forme);
+        if (formesEnAttente.size() > formesMax)
+            formesEnAttente.removeFirst();
         return;
     }
     montrer({cycle}, {forme});

@@ -4,6 +4,7 @@
 #include "DialogueAutomatique.h"
 #include "Fenetre.h"
 #include "RegardFenetre.h"
+#include "ScenarioFenetre.h"
 #include "SimulateurInstrument.h"
 
 #include "Graphique.h"
@@ -32,14 +33,6 @@ namespace {
 QByteArray capturesAttendues(int nombre)
 {
     return Simulateur::lignesAttendues({"--count", QString::number(nombre)});
-}
-
-QList<QByteArray> lignes(const QByteArray& texte)
-{
-    QList<QByteArray> resultat = texte.split('\n');
-    if (!resultat.isEmpty() && resultat.last().isEmpty())
-        resultat.removeLast();
-    return resultat;
 }
 
 double valeurO2(const QByteArray& ligne)
@@ -78,12 +71,6 @@ private:
         QCOMPARE(source->currentText(), port);
     }
 
-    QString fichierCapture() const
-    {
-        const QStringList captures = QDir().entryList({"acquisition*.csv"}, QDir::Files);
-        return captures.size() == 1 ? captures.first() : QString();
-    }
-
     static void verifierPrefixe(const QByteArray& capture, const QByteArray& attendu)
     {
         QVERIFY(!capture.isEmpty());
@@ -99,17 +86,7 @@ private slots:
         QVERIFY(QFile::exists(QStringLiteral(STATION_SIMULATEUR)));
     }
 
-    void init()
-    {
-        // Each scenario starts in an empty folder: capture files are numbered there.
-        const QString ici = dossier.filePath(QTest::currentTestFunction());
-        QVERIFY(QDir().mkpath(ici));
-        QDir::setCurrent(ici);
-        fenetre = std::make_unique<Fenetre>();
-        fenetre->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fenetre.get()));
-        QTest::qWait(700); // device list, placement and frequency are pushed by now
-    }
+    void init() { QVERIFY(ouvrirFenetre(dossier, fenetre)); }
 
     void cleanup() { fenetre.reset(); }
 

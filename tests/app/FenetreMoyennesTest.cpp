@@ -6,6 +6,7 @@
 #include "DialogueAutomatique.h"
 #include "Fenetre.h"
 #include "RegardFenetre.h"
+#include "ScenarioFenetre.h"
 #include "SimulateurInstrument.h"
 
 #include "CsvCycles.h"
@@ -31,14 +32,6 @@
 namespace {
 
 const double kPeriode = 3.0; // seconds, the simulator's breathing
-
-QList<QByteArray> lignesDe(const QByteArray& texte)
-{
-    QList<QByteArray> resultat = texte.split('\n');
-    if (!resultat.isEmpty() && resultat.last().isEmpty())
-        resultat.removeLast();
-    return resultat;
-}
 
 // The breath table souffles writes for a capture file, header first.
 QByteArray tableSouffles(const QString& capture, int delaiApnee = 20)
@@ -113,11 +106,6 @@ private:
     {
         controle<QComboBox>("source")->setEditText(port);
     }
-    static QString fichierCapture()
-    {
-        const QStringList captures = QDir().entryList({"acquisition*.csv"}, QDir::Files);
-        return captures.size() == 1 ? captures.first() : QString();
-    }
     QString texteStatistique(int ligne, int colonne) const
     {
         return controle<QTableWidget>("statistiquesCycles")->item(ligne, colonne)->text();
@@ -142,16 +130,7 @@ private slots:
         QVERIFY(QFile::exists(QStringLiteral(STATION_SOUFFLES)));
     }
 
-    void init()
-    {
-        const QString ici = dossier.filePath(QTest::currentTestFunction());
-        QVERIFY(QDir().mkpath(ici));
-        QDir::setCurrent(ici);
-        fenetre = std::make_unique<Fenetre>();
-        fenetre->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fenetre.get()));
-        QTest::qWait(700);
-    }
+    void init() { QVERIFY(ouvrirFenetre(dossier, fenetre)); }
 
     void cleanup() { fenetre.reset(); }
 
@@ -170,7 +149,7 @@ private slots:
         QTRY_VERIFY(controle<QWidget>("btnRejouer")->isEnabled());
         QTest::qWait(300); // the last breaths found reach the window
 
-        const QList<QByteArray> souffles = lignesDe(tableSouffles(capture));
+        const QList<QByteArray> souffles = lignes(tableSouffles(capture));
         const int nombre = souffles.size() - 1;
         QVERIFY2(nombre >= 25, qPrintable(QString::number(nombre)));
         QCOMPARE(modele()->rowCount(), nombre);
@@ -221,7 +200,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fichierCapture()).size() == attendu.size(), 20000);
         const QString capture = fichierCapture();
         QTest::qWait(300);
-        const QList<QByteArray> souffles = lignesDe(tableSouffles(capture));
+        const QList<QByteArray> souffles = lignes(tableSouffles(capture));
         QTRY_COMPARE(modele()->rowCount(), souffles.size() - 1);
         montrerMoyennes();
 
@@ -267,7 +246,7 @@ private slots:
         // Breathing, 14 s without a breath, breathing again; CO2 and Flux
         // follow the O2 so that every column has a signal.
         const QList<QByteArray> respiration =
-            lignesDe(Simulateur::lignesAttendues({"--period", "2", "--count", "1500"}));
+            lignes(Simulateur::lignesAttendues({"--period", "2", "--count", "1500"}));
         QVector<double> o2;
         for (int i = 0; i < 800; ++i)
             o2 << champ(respiration[i], 1);
@@ -285,7 +264,7 @@ private slots:
         QVERIFY(fichier.open(QIODevice::WriteOnly));
         fichier.write(contenu);
         fichier.close();
-        const QList<QByteArray> souffles = lignesDe(tableSouffles("apnee.csv", 10));
+        const QList<QByteArray> souffles = lignes(tableSouffles("apnee.csv", 10));
         QVERIFY(souffles.size() > 6);
 
         controle<QSpinBox>("delaiApnee")->setValue(10);

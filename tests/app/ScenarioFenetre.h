@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Fenetre.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+// Opens a main window for one scenario, in an empty folder of the scenario's
+// own name (capture files are numbered there), shown and settled: the device
+// list, the placement and the frequency are pushed by then.
+inline bool ouvrirFenetre(const QTemporaryDir& dossier, std::unique_ptr<Fenetre>& fenetre)
+{
+    const QString ici = dossier.filePath(QTest::currentTestFunction());
+    if (!QDir().mkpath(ici) || !QDir::setCurrent(ici))
+        return false;
+    fenetre = std::make_unique<Fenetre>();
+    fenetre->show();
+    if (!QTest::qWaitForWindowExposed(fenetre.get()))
+        return false;
+    QTest::qWait(700);
+    return true;
+}
+
+// The one capture file of the current folder; empty when there is none or more.
+inline QString fichierCapture()
+{
+    const QStringList captures = QDir().entryList({"acquisition*.csv"}, QDir::Files);
+    return captures.size() == 1 ? captures.first() : QString();
+}
+
+// The lines of a text, without their line feeds.
+inline QList<QByteArray> lignes(const QByteArray& texte)
+{
+    QList<QByteArray> resultat = texte.split('\n');
+    if (!resultat.isEmpty() && resultat.last().isEmpty())
+        resultat.removeLast();
+    return resultat;
+}
