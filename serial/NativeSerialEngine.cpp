@@ -119,13 +119,23 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
     }
     int flags = reading && writing ? O_RDWR : (reading ? O_RDONLY : O_WRONLY);
     flags |= O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-    const QByteArray path = QFile::encodeName(devicePath(p->deviceName));
+    const QString path = devicePath(p->deviceName);
+
+    // A lock file first: opening a tty can already raise its modem lines, which
+    // a program that holds the port would not want.
+    p->lockFile.reset(new SerialLockFile(path));
+    if (!p->lockFile->acquire()) {
+        p->lockFile.reset();
+        return false;
+    }
+    const QByteArray encoded = QFile::encodeName(path);
     int fd;
     do {
-        fd = ::open(path.constData(), flags);
+        fd = ::open(encoded.constData(), flags);
     } while (fd == -1 && errno == EINTR);
     if (fd == -1) {
         trace("open", errno);
+        p->lockFile.reset();
         return false;
     }
     p->descriptor = fd;
@@ -133,13 +143,12 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
     p->openedForWriting = writing;
     p->hungUp = false;
 
-    // Exclusive like a share mode of 0: TIOCEXCL keeps out other opens of the tty
-    // (but not root's), the advisory lock keeps out every cooperating process.
-    if (posix::ioctlRetry(fd, TIOCEXCL, nullptr) == -1) {
-        trace("ioctl(TIOCEXCL)", errno);
-        close();
-        return false;
-    }
+    // Exclusive like a share mode of 0: the advisory lock keeps out every
+    // cooperating process, TIOCEXCL every other open of the tty but root's. The
+    // lock comes first: a port that somebody else holds must keep its exclusive
+    // mode, so this engine sets it only on a port it has, and clears it at the
+    // close only if it set it. Root gets past another holder's TIOCEXCL, so it
+    // is asked for too.
     int locked;
     do {
         locked = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -150,6 +159,18 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
         return false;
     }
     p->locked = true;
+    int exclusive = 0;
+    if (posix::ioctlRetry(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        qDebug() << "NativeSerialEngine: open:" << path << "is in exclusive mode for another user";
+        close();
+        return false;
+    }
+    if (posix::ioctlRetry(fd, TIOCEXCL, nullptr) == -1) {
+        trace("ioctl(TIOCEXCL)", errno);
+        close();
+        return false;
+    }
+    p->exclusiveSet = true;
 
     if (!p->savedSettings.load(fd)) {
         close();
@@ -197,8 +218,9 @@ bool NativeSerialEngine::close()
     }
     if (p->notifier)
         p->notifier->setDescriptor(-1);
-    if (posix::ioctlRetry(fd, TIOCNXCL, nullptr) == -1 && !p->hungUp)
+    if (p->exclusiveSet && posix::ioctlRetry(fd, TIOCNXCL, nullptr) == -1 && !p->hungUp)
         trace("ioctl(TIOCNXCL)", errno);
+    p->exclusiveSet = false;
     if (p->locked && ::flock(fd, LOCK_UN) == -1)
         trace("flock(LOCK_UN)", errno);
     p->locked = false;
@@ -213,6 +235,8 @@ bool NativeSerialEngine::close()
     p->openedForReading = false;
     p->openedForWriting = false;
     p->hungUp = false;
+    // The lock file goes once the port is given back.
+    p->lockFile.reset();
     return closed;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "AbstractSerialEngine.h"
+#include "SerialLockFile.h"
 #include "SerialPortSettings.h"
+
+#include <memory>
 
 class AbstractSerialNotifier;
 
@@ -23,6 +26,10 @@ struct NativeSerialEnginePrivate : AbstractSerialEnginePrivate
     bool openedForWriting = false;
     // The advisory lock that keeps other processes off the port.
     bool locked = false;
+    // This engine put the tty in exclusive mode (and so takes it out again).
+    bool exclusiveSet = false;
+    // The port's UUCP lock file while it is open.
+    std::unique_ptr<SerialLockFile> lockFile;
     // The port went away; cleared by the close.
     bool hungUp = false;
     // Sum of the driver's line error counters at the last look, and whether the

@@ -2,6 +2,7 @@
 #include "InstrumentTerminal.h"
 #include "RecordingReceiver.h"
 #include "SerialPortSettings.h"
+#include "UucpLock.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,6 +14,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -142,6 +145,24 @@ quint32 rateOnThePort(const NativeSerialEngine& engine)
     return settings.load(engine.descriptor()) ? settings.baudRate : 0;
 }
 
+// What a plain reader of the descriptor gets within two seconds, up to count bytes.
+QByteArray readFrom(int fd, int count)
+{
+    QByteArray bytes;
+    QElapsedTimer clock;
+    clock.start();
+    while (bytes.size() < count && clock.elapsed() < 2000) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 100) <= 0)
+            continue;
+        char chunk[256];
+        const ssize_t n = ::read(fd, chunk, size_t(qMin(int(sizeof chunk), count - bytes.size())));
+        if (n > 0)
+            bytes.append(chunk, int(n));
+    }
+    return bytes;
+}
+
 QByteArray pattern(int size)
 {
     QByteArray bytes(size, '\0');
@@ -191,6 +212,10 @@ private Q_SLOTS:
     void lineStatusMapsTheModemLines();
     void lineErrorMakesBytesAvailableFailOnce();
     void hungUpPortFailsReadsAndWaits();
+    void portHeldByAnotherProgramIsNotOpened_data();
+    void portHeldByAnotherProgramIsNotOpened();
+    void freePortCarriesALockFileWhileOpen_data();
+    void freePortCarriesALockFileWhileOpen();
 };
 
 void NativeSerialEngineTest::openTakesThePortRawAndCloseGivesItsSettingsBack()
@@ -913,6 +938,113 @@ void NativeSerialEngineTest::hungUpPortFailsReadsAndWaits()
     QVERIFY(engine.close());
     QVERIFY(!engine.isHungUp());
     QCOMPARE(engine.descriptor(), -1);
+}
+
+void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened_data()
+{
+    QTest::addColumn<bool>("exclusive");
+    QTest::addColumn<bool>("flocked");
+    QTest::addColumn<QString>("lockFile");
+    QTest::newRow("exclusive mode and advisory lock") << true << true << "";
+    QTest::newRow("exclusive mode only") << true << false << "";
+    QTest::newRow("advisory lock only") << false << true << "";
+    QTest::newRow("lock file in text form") << false << false << "text";
+    QTest::newRow("lock file in binary form") << false << false << "binary";
+}
+
+// The holder is another program on the same port; it keeps its port as it had
+// it, and gets every byte the instrument sends.
+void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
+{
+    QFETCH(bool, exclusive);
+    QFETCH(bool, flocked);
+    QFETCH(QString, lockFile);
+    // Only root opens a tty that is in exclusive mode; anybody else is refused
+    // by the open itself, before any of this engine's checks.
+    if (exclusive && ::geteuid() != 0)
+        QSKIP("opening a tty in exclusive mode needs root");
+    if (!lockFile.isEmpty() && !UucpLock::isAvailable())
+        QSKIP("the lock directory is not writable");
+
+    InstrumentTerminal terminal;
+    const int holder =
+        ::open(terminal.name().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(holder >= 0);
+    const auto closeHolder = qScopeGuard([holder] { ::close(holder); });
+    if (exclusive)
+        QCOMPARE(::ioctl(holder, TIOCEXCL), 0);
+    if (flocked)
+        QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    // Process 1 is always alive.
+    const QByteArray content = lockFile == "text" ? UucpLock::text(1) : UucpLock::binary(1);
+    QScopedPointer<UucpLock> lock;
+    if (!lockFile.isEmpty()) {
+        lock.reset(new UucpLock(terminal.name(), content));
+        QVERIFY(lock->isWritten());
+    }
+
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(!engine.open(QIODevice::ReadOnly));
+    QCOMPARE(engine.descriptor(), -1);
+
+    int exclusiveNow = -1;
+    QCOMPARE(::ioctl(holder, TIOCGEXCL, &exclusiveNow), 0);
+    QCOMPARE(exclusiveNow, exclusive ? 1 : 0);
+    if (lock) {
+        QFile file(lock->path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+    }
+    QVERIFY(terminal.send(pattern(16)));
+    QCOMPARE(readFrom(holder, 16), pattern(16));
+}
+
+void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen_data()
+{
+    QTest::addColumn<QString>("leftOver");
+    QTest::newRow("no lock file") << "";
+    QTest::newRow("stale lock in text form") << "text";
+    QTest::newRow("stale lock in binary form") << "binary";
+    QTest::newRow("lock naming no process") << "garbage";
+}
+
+void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
+{
+    QFETCH(QString, leftOver);
+    if (!UucpLock::isAvailable())
+        QSKIP("the lock directory is not writable");
+    InstrumentTerminal terminal;
+    const pid_t dead = UucpLock::deadPid();
+    QScopedPointer<UucpLock> stale;
+    if (!leftOver.isEmpty()) {
+        stale.reset(new UucpLock(terminal.name(), leftOver == "text"     ? UucpLock::text(dead)
+                                                  : leftOver == "binary" ? UucpLock::binary(dead)
+                                                                         : QByteArray("\n")));
+        QVERIFY(stale->isWritten());
+    }
+    const QString lockPath = UucpLock::pathFor(terminal.name());
+
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(engine.open(QIODevice::ReadWrite));
+    QFile file(lockPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), UucpLock::text(::getpid()));
+    file.close();
+
+    // A second engine of this process is another user of the port too.
+    NativeSerialEngine second(nullptr);
+    second.setDeviceName(terminal.name());
+    QVERIFY(!second.open(QIODevice::ReadOnly));
+    QVERIFY(QFile::exists(lockPath));
+
+    QVERIFY(engine.close());
+    QVERIFY(!QFile::exists(lockPath));
+    QVERIFY(second.open(QIODevice::ReadOnly));
+    QVERIFY(QFile::exists(lockPath));
+    QVERIFY(second.close());
+    QVERIFY(!QFile::exists(lockPath));
 }
 
 QTEST_MAIN(NativeSerialEngineTest)
