@@ -5,6 +5,7 @@
 #include "SerialPortSettings.h"
 
 #include <memory>
+#include <vector>
 
 class AbstractSerialNotifier;
 
@@ -32,6 +33,13 @@ struct NativeSerialEnginePrivate : AbstractSerialEnginePrivate
     std::unique_ptr<SerialLockFile> lockFile;
     // The port went away; cleared by the close.
     bool hungUp = false;
+    // Bytes taken from the line and not yet handed over: [begin, end) of the
+    // read-ahead, allocated at the first read.
+    std::vector<char> readAhead;
+    qint64 readAheadBegin = 0;
+    qint64 readAheadEnd = 0;
+    // A notification for the read-ahead's bytes waits in the event loop.
+    bool readAheadAnnounced = false;
     // Sum of the driver's line error counters at the last look, and whether the
     // driver keeps them.
     quint64 lineErrorCount = 0;

@@ -49,6 +49,10 @@ bool hasModemLines = false;
 int modemLines = 0;
 bool hasCounters = false;
 serial_icounter_struct counters{};
+// read() calls made on this descriptor (the engine's port), whether or not
+// `active` is set.
+int countedDescriptor = -1;
+int readCalls = 0;
 
 void reset()
 {
@@ -61,6 +65,8 @@ void reset()
     modemLines = 0;
     hasCounters = false;
     counters = serial_icounter_struct{};
+    countedDescriptor = -1;
+    readCalls = 0;
 }
 
 } // namespace driver
@@ -111,6 +117,15 @@ extern "C" int ioctl(int fd, unsigned long request, ...) __THROW
         return 0;
     }
     return real(fd, request, argument);
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t count)
+{
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    if (fd >= 0 && fd == driver::countedDescriptor)
+        ++driver::readCalls;
+    return real(fd, buffer, count);
 }
 
 namespace {
@@ -216,6 +231,10 @@ private Q_SLOTS:
     void portHeldByAnotherProgramIsNotOpened();
     void freePortCarriesALockFileWhileOpen_data();
     void freePortCarriesALockFileWhileOpen();
+    void smallReadsTakeTheLineInOneSystemCall_data();
+    void smallReadsTakeTheLineInOneSystemCall();
+    void bytesTakenAheadBehaveAsTheLines_data();
+    void bytesTakenAheadBehaveAsTheLines();
 };
 
 void NativeSerialEngineTest::openTakesThePortRawAndCloseGivesItsSettingsBack()
@@ -1045,6 +1064,96 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
     QVERIFY(QFile::exists(lockPath));
     QVERIFY(second.close());
     QVERIFY(!QFile::exists(lockPath));
+}
+
+void NativeSerialEngineTest::smallReadsTakeTheLineInOneSystemCall_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("readSize");
+    // A pseudo-terminal queues up to 4095 bytes for its reader.
+    QTest::newRow("16-byte blocks") << 4000 << 16;
+    QTest::newRow("one byte at a time") << 1000 << 1;
+    QTest::newRow("reads of 600") << 3000 << 600;
+}
+
+void NativeSerialEngineTest::smallReadsTakeTheLineInOneSystemCall()
+{
+    QFETCH(int, size);
+    QFETCH(int, readSize);
+    InstrumentTerminal terminal;
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(engine.open(QIODevice::ReadOnly));
+    const QByteArray sent = pattern(size);
+    QVERIFY(terminal.send(sent));
+    QTRY_COMPARE(engine.bytesAvailable(), qint64(size));
+
+    driver::countedDescriptor = engine.descriptor();
+    QByteArray received;
+    char chunk[1024];
+    while (received.size() < size) {
+        const qint64 got = engine.read(chunk, readSize);
+        QVERIFY(got > 0);
+        received.append(chunk, int(got));
+        QCOMPARE(engine.bytesAvailable(), qint64(size - received.size()));
+    }
+    QCOMPARE(received, sent);
+    QCOMPARE(driver::readCalls, 1);
+}
+
+void NativeSerialEngineTest::bytesTakenAheadBehaveAsTheLines_data()
+{
+    QTest::addColumn<QString>("then");
+    QTest::newRow("more bytes arrive") << "more";
+    QTest::newRow("the port is reset") << "reset";
+    QTest::newRow("the port is closed and opened again") << "reopen";
+    QTest::newRow("the port hangs up") << "hang-up";
+}
+
+// 16 of 100 bytes are read, so the engine holds 84 that the line gave it.
+void NativeSerialEngineTest::bytesTakenAheadBehaveAsTheLines()
+{
+    QFETCH(QString, then);
+    InstrumentTerminal terminal;
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(engine.open(QIODevice::ReadWrite));
+    const QByteArray sent = pattern(200);
+    QVERIFY(terminal.send(sent.left(100)));
+    QTRY_COMPARE(engine.bytesAvailable(), qint64(100));
+    char buffer[256];
+    QCOMPARE(engine.read(buffer, 16), qint64(16));
+    QCOMPARE(QByteArray(buffer, 16), sent.left(16));
+    QCOMPARE(engine.bytesAvailable(), qint64(84));
+
+    if (then == "more") {
+        QVERIFY(terminal.send(sent.mid(100)));
+        QTRY_COMPARE(engine.bytesAvailable(), qint64(184));
+        QCOMPARE(engine.read(buffer, 256), qint64(184));
+        QCOMPARE(QByteArray(buffer, 184), sent.mid(16));
+    } else if (then == "reset" || then == "reopen") {
+        if (then == "reset") {
+            QVERIFY(engine.reset());
+        } else {
+            QVERIFY(engine.close());
+            QVERIFY(engine.open(QIODevice::ReadWrite));
+        }
+        QCOMPARE(engine.bytesAvailable(), qint64(0));
+        QCOMPARE(engine.read(buffer, 16), qint64(0));
+        QVERIFY(terminal.send(sent.mid(100, 10)));
+        QTRY_COMPARE(engine.bytesAvailable(), qint64(10));
+        QCOMPARE(engine.read(buffer, 256), qint64(10));
+        QCOMPARE(QByteArray(buffer, 10), sent.mid(100, 10));
+    } else {
+        // As the terminal discards its queue, so does the engine.
+        terminal.hangUp();
+        QCOMPARE(engine.bytesAvailable(), qint64(-1));
+        QVERIFY(engine.isHungUp());
+        QCOMPARE(engine.read(buffer, 16), qint64(-1));
+        bool readyRead = false;
+        bool readyWrite = false;
+        QVERIFY(!engine.waitForReadOrWrite(&readyRead, &readyWrite, true, false, 1000));
+    }
 }
 
 QTEST_MAIN(NativeSerialEngineTest)
