@@ -87,9 +87,11 @@ bool SerialDeviceEnumeratorPrivate::retryWatch()
     if (changeFd < 0 || devWatch < 0)
         return false;
     createWatcher();
-    // The watch takes over, switched on as the rescans were.
+    // The watch takes over, switched on as the rescans were. This may run from
+    // the timer's own signal: the timer goes later.
     watcher->setEnabled(rescanTimer->isActive());
-    delete rescanTimer;
+    rescanTimer->stop();
+    rescanTimer->deleteLater();
     rescanTimer = nullptr;
     qDebug("SerialDeviceEnumerator: change watch available again");
     return true;
