@@ -518,6 +518,12 @@ bool AbstractSerial::waitForReadyRead(int msecs)
         d->emitStatus(EDeviceIsNotOpen);
         return false;
     }
+    // Nothing will ever be read from a port opened for writing only, whatever
+    // waits on the line: waiting for it would only spin.
+    if (!(openMode() & ReadOnly)) {
+        d->emitStatus(EReadDataIO);
+        return false;
+    }
     if (d->isBuffered && !d->readBuffer.isEmpty())
         return true;
 
@@ -567,7 +573,23 @@ bool AbstractSerial::waitForBytesWritten(int msecs)
         d->emitStatus(EDeviceIsNotOpen);
         return false;
     }
-    if (d->isBuffered && d->writeBuffer.isEmpty())
+    // Nothing was written that could leave: the wait cannot succeed, so it does
+    // not wait either.
+    if (!(openMode() & WriteOnly)) {
+        d->emitStatus(EWaitBytesWrittenTimeout);
+        return false;
+    }
+    if (!d->isBuffered) {
+        // An unbuffered write hands every byte to the port before it returns:
+        // whatever was written has left, unless the port went away.
+        if (d->engine->isHungUp()) {
+            d->noticeHangUp();
+            d->emitStatus(EWaitBytesWrittenIO);
+            return false;
+        }
+        return true;
+    }
+    if (d->writeBuffer.isEmpty())
         return false;
 
     const bool notificationWasOn = d->isReadNotificationEnabled();
@@ -576,13 +598,25 @@ bool AbstractSerial::waitForBytesWritten(int msecs)
     QElapsedTimer timer;
     timer.start();
 
+    const int failuresBefore = d->writeFailures;
     bool result = false;
     forever
     {
+        // A slot run by the read notification may have flushed the buffer.
+        if (d->writeBuffer.isEmpty()) {
+            result = d->writeFailures == failuresBefore;
+            break;
+        }
+        // Arrivals are taken into the read buffer meanwhile, while it has room;
+        // bytes it cannot take would make the port look readable at once, each
+        // time round.
+        const bool checkRead =
+            (openMode() & ReadOnly) &&
+            (d->readBufferMaxSize <= 0 || d->readBuffer.size() < d->readBufferMaxSize);
         bool readyToRead = false;
         bool readyToWrite = false;
-        const bool woken = d->engine->waitForReadOrWrite(
-            &readyToRead, &readyToWrite, true, !d->writeBuffer.isEmpty(), timeLeft(msecs, timer));
+        const bool woken = d->engine->waitForReadOrWrite(&readyToRead, &readyToWrite, checkRead,
+                                                         true, timeLeft(msecs, timer));
         if (d->engine->isHungUp()) {
             d->receiveExceptionNotification();
             d->emitStatus(EWaitBytesWrittenIO);
@@ -594,9 +628,15 @@ bool AbstractSerial::waitForBytesWritten(int msecs)
         }
         if (readyToRead && !d->receiveReadNotification())
             break;
-        if (readyToWrite && d->receiveWriteNotification()) {
-            result = true;
-            break;
+        if (readyToWrite) {
+            const bool progressed = d->receiveWriteNotification();
+            // A refused write discarded the buffer and reported its status.
+            if (d->writeFailures != failuresBefore)
+                break;
+            if (progressed) {
+                result = true;
+                break;
+            }
         }
         if (msecs >= 0 && timer.elapsed() >= msecs) {
             d->emitStatus(EWaitBytesWrittenTimeout);
@@ -651,14 +691,25 @@ qint64 AbstractSerial::writeData(const char* data, qint64 maxSize)
     if (maxSize <= 0)
         return 0;
 
+    if (d->engine->isHungUp()) {
+        d->noticeHangUp();
+        d->emitStatus(EWriteDataIO);
+        return -1;
+    }
+
     if (d->isBuffered) {
         d->writeBuffer.append(data, maxSize);
+        // The port is usually ready: the bytes are handed over within this call,
+        // and a failure then concerns them too.
+        const int failuresBefore = d->writeFailures;
         d->setWriteNotificationEnabled(true);
-        return maxSize;
+        return d->writeFailures == failuresBefore ? maxSize : -1;
     }
 
     const qint64 written = d->engine->write(data, maxSize);
     if (written < 0) {
+        if (d->engine->isHungUp())
+            d->noticeHangUp();
         d->emitStatus(EWriteDataIO);
         return -1;
     }

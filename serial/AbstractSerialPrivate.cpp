@@ -243,6 +243,11 @@ bool AbstractSerialPrivate::flushWriteBuffer()
         qDebug() << "AbstractSerial: write failed on" << engine->deviceName() << "- discarding"
                  << writeBuffer.size() << "unsent bytes";
         writeBuffer.clear();
+        setWriteNotificationEnabled(false);
+        ++writeFailures;
+        emitStatus(AbstractSerial::EWriteDataIO);
+        if (engine->isHungUp())
+            noticeHangUp();
         return false;
     }
     writeBuffer.free(written);
@@ -268,7 +273,7 @@ bool AbstractSerialPrivate::receiveExceptionNotification()
 
 void AbstractSerialPrivate::noticeHangUp()
 {
-    if (hungUp)
+    if (hungUp || !engine || !engine->isHungUp())
         return;
     hungUp = true;
     qDebug() << "AbstractSerial:" << engine->deviceName() << "hung up";

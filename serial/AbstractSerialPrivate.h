@@ -79,8 +79,13 @@ public:
     bool writeNotificationPending = false;
     // readChannelFinished() has been emitted for the current open.
     bool hungUp = false;
+    // Buffered writes the engine refused; each one discarded the write buffer.
+    int writeFailures = 0;
+
+    // Emits readChannelFinished() once per open when the engine says the port
+    // went away, whichever side saw it.
+    void noticeHangUp();
 
 private:
     void buildMaps();
-    void noticeHangUp();
 };

@@ -24,7 +24,9 @@ namespace {
 
 // The bound of one transfer block, as long as a stuck port may hold a caller.
 const int blockWaitMsecs = 5000;
-const qint64 readBlockSize = 256;
+// What one read() takes from the line into the read-ahead: more than a terminal
+// queues at a time, so a single call takes everything waiting.
+const qint64 readAheadSize = 64 * 1024;
 const qint64 writeBlockSize = 512;
 
 void trace(const char* function, int error)
@@ -119,13 +121,23 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
     }
     int flags = reading && writing ? O_RDWR : (reading ? O_RDONLY : O_WRONLY);
     flags |= O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-    const QByteArray path = QFile::encodeName(devicePath(p->deviceName));
+    const QString path = devicePath(p->deviceName);
+
+    // A lock file first: opening a tty can already raise its modem lines, which
+    // a program that holds the port would not want.
+    p->lockFile.reset(new SerialLockFile(path));
+    if (!p->lockFile->acquire()) {
+        p->lockFile.reset();
+        return false;
+    }
+    const QByteArray encoded = QFile::encodeName(path);
     int fd;
     do {
-        fd = ::open(path.constData(), flags);
+        fd = ::open(encoded.constData(), flags);
     } while (fd == -1 && errno == EINTR);
     if (fd == -1) {
         trace("open", errno);
+        p->lockFile.reset();
         return false;
     }
     p->descriptor = fd;
@@ -133,13 +145,12 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
     p->openedForWriting = writing;
     p->hungUp = false;
 
-    // Exclusive like a share mode of 0: TIOCEXCL keeps out other opens of the tty
-    // (but not root's), the advisory lock keeps out every cooperating process.
-    if (posix::ioctlRetry(fd, TIOCEXCL, nullptr) == -1) {
-        trace("ioctl(TIOCEXCL)", errno);
-        close();
-        return false;
-    }
+    // Exclusive like a share mode of 0: the advisory lock keeps out every
+    // cooperating process, TIOCEXCL every other open of the tty but root's. The
+    // lock comes first: a port that somebody else holds must keep its exclusive
+    // mode, so this engine sets it only on a port it has, and clears it at the
+    // close only if it set it. Root gets past another holder's TIOCEXCL, so it
+    // is asked for too.
     int locked;
     do {
         locked = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -150,6 +161,18 @@ bool NativeSerialEngine::open(QIODevice::OpenMode mode)
         return false;
     }
     p->locked = true;
+    int exclusive = 0;
+    if (posix::ioctlRetry(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        qDebug() << "NativeSerialEngine: open:" << path << "is in exclusive mode for another user";
+        close();
+        return false;
+    }
+    if (posix::ioctlRetry(fd, TIOCEXCL, nullptr) == -1) {
+        trace("ioctl(TIOCEXCL)", errno);
+        close();
+        return false;
+    }
+    p->exclusiveSet = true;
 
     if (!p->savedSettings.load(fd)) {
         close();
@@ -197,8 +220,9 @@ bool NativeSerialEngine::close()
     }
     if (p->notifier)
         p->notifier->setDescriptor(-1);
-    if (posix::ioctlRetry(fd, TIOCNXCL, nullptr) == -1 && !p->hungUp)
+    if (p->exclusiveSet && posix::ioctlRetry(fd, TIOCNXCL, nullptr) == -1 && !p->hungUp)
         trace("ioctl(TIOCNXCL)", errno);
+    p->exclusiveSet = false;
     if (p->locked && ::flock(fd, LOCK_UN) == -1)
         trace("flock(LOCK_UN)", errno);
     p->locked = false;
@@ -213,6 +237,10 @@ bool NativeSerialEngine::close()
     p->openedForReading = false;
     p->openedForWriting = false;
     p->hungUp = false;
+    p->readAheadBegin = 0;
+    p->readAheadEnd = 0;
+    // The lock file goes once the port is given back.
+    p->lockFile.reset();
     return closed;
 }
 
@@ -483,13 +511,72 @@ bool NativeSerialEngine::reset()
         trace("tcflush", errno);
         return false;
     }
+    // Received means received by the engine too.
+    d()->readAheadBegin = 0;
+    d()->readAheadEnd = 0;
     return true;
 }
 
 void NativeSerialEngine::noticeFailure(int error)
 {
     if (isGoneError(error))
-        d()->hungUp = true;
+        markHungUp();
+}
+
+// A port that went away loses what it had received and not handed over, as the
+// terminal itself discards its queue at a hang-up.
+void NativeSerialEngine::markHungUp()
+{
+    NativeSerialEnginePrivate* const p = d();
+    p->hungUp = true;
+    p->readAheadBegin = 0;
+    p->readAheadEnd = 0;
+}
+
+qint64 NativeSerialEngine::takeReadAhead(char* data, qint64 maxSize)
+{
+    NativeSerialEnginePrivate* const p = d();
+    const qint64 count = qMin(maxSize, p->readAheadEnd - p->readAheadBegin);
+    if (count <= 0)
+        return 0;
+    std::memcpy(data, p->readAhead.data() + p->readAheadBegin, size_t(count));
+    p->readAheadBegin += count;
+    if (p->readAheadBegin == p->readAheadEnd) {
+        p->readAheadBegin = 0;
+        p->readAheadEnd = 0;
+    }
+    return count;
+}
+
+// One read() of what the line holds, with the read-ahead empty: into the
+// read-ahead, whose first bytes then go to the caller, or straight into the
+// caller's memory when the request alone fills a read-ahead. The bytes handed
+// over, 0 when the line had none, -1 when the port failed.
+qint64 NativeSerialEngine::readFromLine(char* data, qint64 maxSize)
+{
+    NativeSerialEnginePrivate* const p = d();
+    const bool direct = maxSize >= readAheadSize;
+    if (!direct && p->readAhead.size() < size_t(readAheadSize))
+        p->readAhead.resize(size_t(readAheadSize));
+    char* const target = direct ? data : p->readAhead.data();
+    const size_t room = size_t(direct ? maxSize : readAheadSize);
+    ssize_t n;
+    do {
+        n = ::read(p->descriptor, target, room);
+    } while (n == -1 && errno == EINTR);
+    if (n == -1) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        const int error = errno; // the trace may change errno
+        trace("read", error);
+        noticeFailure(error);
+        return -1;
+    }
+    if (direct || n == 0)
+        return n;
+    p->readAheadBegin = 0;
+    p->readAheadEnd = n;
+    return takeReadAhead(data, maxSize);
 }
 
 // A line error counted by the driver since the last look is reported once.
@@ -519,59 +606,14 @@ qint64 NativeSerialEngine::bytesAvailable()
         return -1;
     int count = 0;
     if (posix::ioctlRetry(p->descriptor, FIONREAD, &count) == -1) {
-        trace("ioctl(FIONREAD)", errno);
-        noticeFailure(errno);
+        const int error = errno; // the trace may change errno
+        trace("ioctl(FIONREAD)", error);
+        noticeFailure(error);
         return -1;
     }
     if (lineErrorsGrew())
         return -1;
-    return count;
-}
-
-// One block: what is waiting, then, within the total read timeout, what arrives
-// until the block is full. -1 only when the port failed before any byte came.
-qint64 NativeSerialEngine::readBlock(char* data, qint64 size)
-{
-    NativeSerialEnginePrivate* const p = d();
-    if (p->descriptor == -1 || !p->openedForReading || p->hungUp)
-        return -1;
-    const int limit = qBound(0, p->readTotalTimeoutConstant, blockWaitMsecs);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 got = 0;
-    for (;;) {
-        ssize_t n;
-        do {
-            n = ::read(p->descriptor, data + got, size_t(size - got));
-        } while (n == -1 && errno == EINTR);
-        if (n == -1 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            trace("read", errno);
-            noticeFailure(errno);
-            return got > 0 ? got : -1;
-        }
-        if (n > 0) {
-            got += n;
-            if (got == size)
-                return got;
-        }
-        // A raw tty with VMIN = VTIME = 0 reads 0 bytes both when it is empty and
-        // when it hung up; poll tells the two apart.
-        const qint64 left = qMax<qint64>(0, limit - clock.elapsed());
-        if (got > 0 && left == 0)
-            return got;
-        short revents = 0;
-        const int ready = pollRetry(p->descriptor, POLLIN, int(left), &revents);
-        if (ready == -1) {
-            trace("poll", errno);
-            return got > 0 ? got : -1;
-        }
-        if (isHangUpEvent(revents)) {
-            p->hungUp = true;
-            return got > 0 ? got : -1;
-        }
-        if (ready == 0)
-            return got;
-    }
+    return count + (p->readAheadEnd - p->readAheadBegin);
 }
 
 qint64 NativeSerialEngine::writeBlock(const char* data, qint64 size)
@@ -588,8 +630,9 @@ qint64 NativeSerialEngine::writeBlock(const char* data, qint64 size)
             n = ::write(p->descriptor, data + sent, size_t(size - sent));
         } while (n == -1 && errno == EINTR);
         if (n == -1 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            trace("write", errno);
-            noticeFailure(errno);
+            const int error = errno; // the trace may change errno
+            trace("write", error);
+            noticeFailure(error);
             return -1;
         }
         if (n > 0) {
@@ -611,28 +654,52 @@ qint64 NativeSerialEngine::writeBlock(const char* data, qint64 size)
             return -1;
         }
         if (isHangUpEvent(revents)) {
-            p->hungUp = true;
+            markHungUp();
             return -1;
         }
     }
 }
 
+// What the read-ahead holds, then what the line holds, taken in one read() call
+// however small the request: a reader of 16-byte blocks costs one system call
+// per arrival rather than one per block. Within the total read timeout the call
+// then waits for the rest. -1 only when the port failed before any byte came.
 qint64 NativeSerialEngine::read(char* data, qint64 maxSize)
 {
-    qint64 total = 0;
-    while (total < maxSize) {
-        const qint64 block = qMin(readBlockSize, maxSize - total);
-        const qint64 got = readBlock(data + total, block);
-        if (got < 0) {
-            // A port that fails before giving anything reports the failure; bytes
-            // already read are still handed over.
+    NativeSerialEnginePrivate* const p = d();
+    if (p->descriptor == -1 || !p->openedForReading || p->hungUp)
+        return -1;
+    qint64 total = takeReadAhead(data, maxSize);
+    if (total == maxSize)
+        return total;
+    const int limit = qBound(0, p->readTotalTimeoutConstant, blockWaitMsecs);
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const qint64 got = readFromLine(data + total, maxSize - total);
+        if (got < 0)
+            return total > 0 ? total : -1;
+        total += got;
+        if (total == maxSize)
+            return total;
+        // A raw tty with VMIN = VTIME = 0 reads 0 bytes both when it is empty and
+        // when it hung up; poll tells the two apart.
+        const qint64 left = qMax<qint64>(0, limit - clock.elapsed());
+        if (total > 0 && left == 0)
+            return total;
+        short revents = 0;
+        const int ready = pollRetry(p->descriptor, POLLIN, int(left), &revents);
+        if (ready == -1) {
+            trace("poll", errno);
             return total > 0 ? total : -1;
         }
-        total += got;
-        if (got < block)
-            break;
+        if (isHangUpEvent(revents)) {
+            markHungUp();
+            return total > 0 ? total : -1;
+        }
+        if (ready == 0)
+            return total;
     }
-    return total;
 }
 
 qint64 NativeSerialEngine::write(const char* data, qint64 maxSize)
@@ -673,7 +740,7 @@ bool NativeSerialEngine::waitForReadOrWrite(bool* readyToRead, bool* readyToWrit
         return false;
     // A port that went away stays "ready" for ever; waiting on it again would spin.
     if (isHangUpEvent(revents)) {
-        p->hungUp = true;
+        markHungUp();
         return false;
     }
     const bool canRead = checkRead && (revents & POLLIN) && bytesAvailable() != 0;
@@ -705,8 +772,30 @@ bool NativeSerialEngine::isReadNotificationEnabled() const
 
 void NativeSerialEngine::setReadNotificationEnabled(bool enable)
 {
+    const bool wasEnabled = isReadNotificationEnabled();
     if (prepareNotifier(enable))
         d()->notifier->setReadEnabled(enable);
+    // Switching the notification on reports what the terminal holds; bytes the
+    // read-ahead took are reported the same way, from the event loop.
+    if (enable && !wasEnabled && isReadNotificationEnabled())
+        announceReadAhead();
+}
+
+void NativeSerialEngine::announceReadAhead()
+{
+    NativeSerialEnginePrivate* const p = d();
+    if (p->readAheadEnd == p->readAheadBegin || p->readAheadAnnounced)
+        return;
+    p->readAheadAnnounced = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            NativeSerialEnginePrivate* const q = d();
+            q->readAheadAnnounced = false;
+            if (q->readAheadEnd > q->readAheadBegin && isReadNotificationEnabled())
+                readNotification();
+        },
+        Qt::QueuedConnection);
 }
 
 bool NativeSerialEngine::isWriteNotificationEnabled() const
@@ -749,6 +838,6 @@ bool NativeSerialEngine::isHungUp() const
 
 void NativeSerialEngine::hangUpNotification()
 {
-    d()->hungUp = true;
+    markHungUp();
     exceptionNotification();
 }

@@ -6,7 +6,10 @@ struct NativeSerialEnginePrivate;
 
 // The serial engine on Linux: a tty opened non-blocking and exclusive, its
 // termios record edited one setting at a time, transfers bounded with poll, and a
-// NativeSerialNotifier for the port events.
+// NativeSerialNotifier for the port events. Reads take what the line holds in one
+// system call into a read-ahead of the engine's, from which small reads are
+// served; its bytes count as received, in bytesAvailable() as in read(), so the
+// device's unbuffered mode keeps its meaning.
 class NativeSerialEngine : public AbstractSerialEngine
 {
     Q_OBJECT
@@ -69,7 +72,10 @@ private:
     void readSettingsBack();
     bool lineErrorsGrew();
     void noticeFailure(int error);
-    qint64 readBlock(char* data, qint64 size);
+    void markHungUp();
+    qint64 takeReadAhead(char* data, qint64 maxSize);
+    qint64 readFromLine(char* data, qint64 maxSize);
+    void announceReadAhead();
     qint64 writeBlock(const char* data, qint64 size);
     bool prepareNotifier(bool enable);
 

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "AbstractSerialEngine.h"
+#include "SerialLockFile.h"
 #include "SerialPortSettings.h"
+
+#include <memory>
+#include <vector>
 
 class AbstractSerialNotifier;
 
@@ -23,8 +27,19 @@ struct NativeSerialEnginePrivate : AbstractSerialEnginePrivate
     bool openedForWriting = false;
     // The advisory lock that keeps other processes off the port.
     bool locked = false;
+    // This engine put the tty in exclusive mode (and so takes it out again).
+    bool exclusiveSet = false;
+    // The port's UUCP lock file while it is open.
+    std::unique_ptr<SerialLockFile> lockFile;
     // The port went away; cleared by the close.
     bool hungUp = false;
+    // Bytes taken from the line and not yet handed over: [begin, end) of the
+    // read-ahead, allocated at the first read.
+    std::vector<char> readAhead;
+    qint64 readAheadBegin = 0;
+    qint64 readAheadEnd = 0;
+    // A notification for the read-ahead's bytes waits in the event loop.
+    bool readAheadAnnounced = false;
     // Sum of the driver's line error counters at the last look, and whether the
     // driver keeps them.
     quint64 lineErrorCount = 0;

@@ -148,7 +148,9 @@ void NativeSerialNotifier::applyMask()
         lineErrorCount = quint64(counters.frame) + counters.overrun + counters.parity +
                          counters.brk + counters.buf_overrun;
     }
-    watch(readWatch, wantArrivals ? quint32(EPOLLIN) : 0u);
+    // A port opened for writing only is still watched for a hang-up, which epoll
+    // reports whatever events were asked for.
+    watch(readWatch, wantArrivals ? quint32(EPOLLIN) : (enabledMask ? quint32(EPOLLHUP) : 0u));
 
     if ((enabledMask & WriteEvents) && writeWatch.events == 0) {
         // Arming an edge-triggered set reports the present state once; when the

@@ -2,8 +2,10 @@
 
 #include "SerialDeviceEnumerator.h"
 
+#include <QDebug>
 #include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QTimer>
 
 SerialDeviceEnumeratorPrivate::SerialDeviceEnumeratorPrivate(SerialDeviceEnumerator* q) : q_ptr(q)
 {
@@ -12,34 +14,87 @@ SerialDeviceEnumeratorPrivate::SerialDeviceEnumeratorPrivate(SerialDeviceEnumera
 
 SerialDeviceEnumeratorPrivate::~SerialDeviceEnumeratorPrivate()
 {
+    delete rescanTimer;
+    rescanTimer = nullptr;
     // The watcher goes before the descriptor it watches is closed.
     delete watcher;
     watcher = nullptr;
     closeChangeSource();
 }
 
-bool SerialDeviceEnumeratorPrivate::isValid() const
+bool SerialDeviceEnumeratorPrivate::hasWatch() const
 {
     return changeFd >= 0 && devWatch >= 0 && watcher;
 }
 
+bool SerialDeviceEnumeratorPrivate::isValid() const
+{
+    return hasWatch() || rescanTimer;
+}
+
 bool SerialDeviceEnumeratorPrivate::isEnabled() const
 {
-    return isValid() && watcher->isEnabled();
+    if (hasWatch())
+        return watcher->isEnabled();
+    return rescanTimer && rescanTimer->isActive();
 }
 
 void SerialDeviceEnumeratorPrivate::setEnabled(bool enable)
 {
-    if (!watcher) {
-        if (changeFd < 0)
-            return;
-        createWatcher();
+    if (!watcher && !rescanTimer) {
+        if (changeFd >= 0)
+            createWatcher();
+        if (!hasWatch() && watchIsMissingForLackOfResources())
+            startRescans();
     }
+    if (enable && rescanTimer)
+        retryWatch();
     if (!isValid())
         return;
-    watcher->setEnabled(enable);
+    if (hasWatch())
+        watcher->setEnabled(enable);
+    else if (enable)
+        rescanTimer->start();
+    else
+        rescanTimer->stop();
     if (enable)
         _q_processWatcher();
+}
+
+void SerialDeviceEnumeratorPrivate::startRescans()
+{
+    Q_Q(SerialDeviceEnumerator);
+    qDebug("SerialDeviceEnumerator: no change watch; rescanning every %d ms", rescanMsecs);
+    rescanTimer = new QTimer(q);
+    rescanTimer->setInterval(rescanMsecs);
+    QObject::connect(rescanTimer, &QTimer::timeout, q, [this] { rescan(); });
+}
+
+void SerialDeviceEnumeratorPrivate::rescan()
+{
+    retryWatch();
+    _q_processWatcher();
+}
+
+bool SerialDeviceEnumeratorPrivate::retryWatch()
+{
+    if (hasWatch())
+        return true;
+    delete watcher;
+    watcher = nullptr;
+    closeChangeSource();
+    openChangeSource();
+    if (changeFd < 0 || devWatch < 0)
+        return false;
+    createWatcher();
+    // The watch takes over, switched on as the rescans were. This may run from
+    // the timer's own signal: the timer goes later.
+    watcher->setEnabled(rescanTimer->isActive());
+    rescanTimer->stop();
+    rescanTimer->deleteLater();
+    rescanTimer = nullptr;
+    qDebug("SerialDeviceEnumerator: change watch available again");
+    return true;
 }
 
 void SerialDeviceEnumeratorPrivate::_q_processWatcher()
@@ -49,7 +104,8 @@ void SerialDeviceEnumeratorPrivate::_q_processWatcher()
         return;
     // Acknowledge first: a change that lands during the scan then wakes the
     // watcher again instead of being lost.
-    acknowledgeChanges();
+    if (hasWatch())
+        acknowledgeChanges();
     const DeviceMap found = scan();
     if (found == devices)
         return;

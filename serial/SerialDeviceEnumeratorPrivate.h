@@ -6,6 +6,7 @@
 #include <QString>
 
 class QSocketNotifier;
+class QTimer;
 class SerialDeviceEnumerator;
 
 // State of a SerialDeviceEnumerator. The portable half (processing, comparison,
@@ -41,13 +42,22 @@ public:
     // device directory (the "key"); both -1 when unavailable.
     int changeFd = -1;
     int devWatch = -1;
+    // errno of the failed inotify_init1() or inotify_add_watch(), else 0.
+    int changeSourceError = 0;
     QSocketNotifier* watcher = nullptr;
+    // Stands in for the watch while the system gives none (descriptors used up,
+    // the user's inotify limits reached): a rescan every rescanMsecs, and another
+    // try at the watch each time.
+    QTimer* rescanTimer = nullptr;
+    static constexpr int rescanMsecs = 2000;
     Roots roots;
 
     explicit SerialDeviceEnumeratorPrivate(SerialDeviceEnumerator* q);
     virtual ~SerialDeviceEnumeratorPrivate();
 
+    // Changes come from the watch, or from the rescans standing in for it.
     bool isValid() const;
+    bool hasWatch() const;
     bool isEnabled() const;
     void setEnabled(bool enable);
     void _q_processWatcher();
@@ -58,9 +68,17 @@ public:
     static void fillVendorAndProduct(SerialDeviceInfo& info);
 
 private:
+    void startRescans();
+    void rescan();
+    // Takes the watch once the system gives one again.
+    bool retryWatch();
+
     // Platform part.
     void openChangeSource();
     void closeChangeSource();
+    // The watch is missing for want of system resources, not because the device
+    // directory is (then no port could be opened anyway, and nothing is listed).
+    bool watchIsMissingForLackOfResources() const;
     void createWatcher();
     // Takes the pending change notifications so the watcher goes quiet until the
     // next change, and watches directories that appeared meanwhile.

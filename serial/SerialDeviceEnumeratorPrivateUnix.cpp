@@ -1,10 +1,11 @@
 // Linux part of the serial device enumerator: ports come from sysfs (and the
 // udev database when present), changes from an inotify watch on /dev, and the
-// busy test from an exclusive open of the device node.
+// busy test from the port's UUCP lock file and an exclusive open of its node.
 
 #include "SerialDeviceEnumeratorPrivate.h"
 
 #include "SerialDeviceEnumerator.h"
+#include "SerialLockFile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -219,16 +220,21 @@ void SerialDeviceEnumeratorPrivate::setRootsForTest(const Roots& testRoots)
 
 void SerialDeviceEnumeratorPrivate::openChangeSource()
 {
-    roots = overriddenRoots().sysfs.isEmpty() ? systemRoots() : overriddenRoots();
+    if (roots.sysfs.isEmpty())
+        roots = overriddenRoots().sysfs.isEmpty() ? systemRoots() : overriddenRoots();
+    changeSourceError = 0;
     changeFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (changeFd < 0) {
+        changeSourceError = errno;
         qDebug("SerialDeviceEnumerator: inotify_init1 failed: %s", std::strerror(errno));
         return;
     }
     devWatch = inotify_add_watch(changeFd, QFile::encodeName(roots.dev).constData(), watchMask);
-    if (devWatch < 0)
+    if (devWatch < 0) {
+        changeSourceError = errno;
         qDebug("SerialDeviceEnumerator: inotify_add_watch(%s) failed: %s", qPrintable(roots.dev),
                std::strerror(errno));
+    }
 }
 
 void SerialDeviceEnumeratorPrivate::closeChangeSource()
@@ -237,6 +243,13 @@ void SerialDeviceEnumeratorPrivate::closeChangeSource()
         ::close(changeFd);
     changeFd = -1;
     devWatch = -1;
+}
+
+bool SerialDeviceEnumeratorPrivate::watchIsMissingForLackOfResources() const
+{
+    if (changeFd >= 0 && devWatch >= 0)
+        return false;
+    return changeSourceError != ENOENT && changeSourceError != ENOTDIR;
 }
 
 void SerialDeviceEnumeratorPrivate::createWatcher()
@@ -297,7 +310,15 @@ bool SerialDeviceEnumeratorPrivate::isHeldElsewhere(const QString& port) const
     if (port.contains(QLatin1Char('/')) || port == QLatin1String(".") ||
         port == QLatin1String(".."))
         return true;
-    const QByteArray path = QFile::encodeName(roots.dev + QLatin1Char('/') + port);
+    const QString devicePath = roots.dev + QLatin1Char('/') + port;
+    // A UUCP lock file of a live process: looked at before the port is opened,
+    // since an open may change its modem lines under its holder.
+    const qint64 lockHolder = SerialLockFile(devicePath).holder();
+    if (lockHolder != 0) {
+        qDebug() << "SerialDeviceEnumerator:" << port << "is held by process" << lockHolder;
+        return true;
+    }
+    const QByteArray path = QFile::encodeName(devicePath);
     const int fd = openNoInterrupt(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         qDebug("SerialDeviceEnumerator: open(%s) failed: %s", path.constData(),

@@ -6,6 +6,7 @@
 #include "calculPeriode.h"
 #include "detecteurCycles.h"
 #include "serial/InstrumentTerminal.h"
+#include "serial/UucpLock.h"
 
 #include <QAtomicInt>
 #include <QDir>
@@ -202,6 +203,7 @@ private slots:
     void refusedSettingIsReportedAndAcquisitionGoesOn_data();
     void refusedSettingIsReportedAndAcquisitionGoesOn();
     void unopenablePortLeavesEmptyNumberedFile();
+    void portHeldByAnotherProgramIsRefused();
     void missingLinksRefuseLiveStart();
     void captureTakesSmallestFreeNumber_data();
     void captureTakesSmallestFreeNumber();
@@ -422,6 +424,23 @@ void acquisitionTest::unopenablePortLeavesEmptyNumberedFile()
     banc.setCapture(true);
     QTRY_COMPARE(banc.fenetre.messages.size(), 2);
     QVERIFY(QFile::exists("acquisition2.csv"));
+}
+
+void acquisitionTest::portHeldByAnotherProgramIsRefused()
+{
+    if (!UucpLock::isAvailable())
+        QSKIP("the lock directory is not writable");
+    InstrumentTerminal instrument;
+    // Another serial program (process 1 stands for it: always alive) holds the port.
+    UucpLock lock(instrument.name(), UucpLock::text(1));
+    QVERIFY(lock.isWritten());
+    Banc banc;
+    banc.setSource(instrument.name());
+    banc.setCapture(true);
+    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    QCOMPARE(banc.fenetre.messages.at(0),
+             (Message{2, "Impossible d'ouvrir le port " + instrument.name(), 1}));
+    QVERIFY(!portOuvert(instrument.name()));
 }
 
 void acquisitionTest::missingLinksRefuseLiveStart()

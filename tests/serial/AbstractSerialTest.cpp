@@ -1,5 +1,6 @@
 #include "AbstractSerial.h"
 #include "InstrumentTerminal.h"
+#include "RecordingReceiver.h"
 
 #include <QAbstractEventDispatcher>
 #include <QDir>
@@ -107,6 +108,12 @@ private Q_SLOTS:
     void resetDropsReceivedBytes();
     void hangUpFinishesReadChannelOnce_data();
     void hangUpFinishesReadChannelOnce();
+    void waitForBytesWrittenReturnsOnceTheBytesHaveLeft_data();
+    void waitForBytesWrittenReturnsOnceTheBytesHaveLeft();
+    void waitForReadyReadOnWriteOnlyPortFailsAtOnce_data();
+    void waitForReadyReadOnWriteOnlyPortFailsAtOnce();
+    void hangUpOnTheWriteSideIsReported_data();
+    void hangUpOnTheWriteSideIsReported();
 };
 
 void AbstractSerialTest::openReportsStatusAndRefusesSecondOpen()
@@ -900,6 +907,117 @@ void AbstractSerialTest::hangUpFinishesReadChannelOnce()
     serial.close();
     QCOMPARE(statuses.size(), 1);
     QCOMPARE(statuses.at(0).at(0).toString(), AbstractSerial::statusToString(2));
+}
+
+// An unbuffered write has left when write() returns.
+void AbstractSerialTest::waitForBytesWrittenReturnsOnceTheBytesHaveLeft_data()
+{
+    QTest::addColumn<int>("unread");
+    QTest::addColumn<int>("msecs");
+    QTest::newRow("nothing to read") << 0 << 1000;
+    QTest::newRow("unread bytes waiting") << 40 << 1000;
+    QTest::newRow("unread bytes, no time limit") << 40 << -1;
+}
+
+void AbstractSerialTest::waitForBytesWrittenReturnsOnceTheBytesHaveLeft()
+{
+    QFETCH(int, unread);
+    QFETCH(int, msecs);
+    InstrumentTerminal instrument;
+    AbstractSerial serial;
+    serial.setDeviceName(instrument.name());
+    QVERIFY(serial.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+    QSignalSpy arrivals(&serial, &QIODevice::readyRead);
+    if (unread > 0) {
+        QVERIFY(instrument.send(pattern(unread)));
+        QTRY_COMPARE(serial.bytesAvailable(), qint64(unread));
+    }
+    const int announced = arrivals.size();
+
+    QCOMPARE(serial.write(pattern(100, 7)), qint64(100));
+    const double cpuBefore = processCpuMsecs();
+    QVERIFY(serial.waitForBytesWritten(msecs));
+    // No bytes came during the wait: nothing to announce, and no spinning on
+    // the bytes that wait to be read.
+    QCOMPARE(arrivals.size(), announced);
+    QVERIFY2(processCpuMsecs() - cpuBefore < 200,
+             qPrintable(QString::number(processCpuMsecs() - cpuBefore)));
+    QCOMPARE(serial.bytesToWrite(), qint64(0));
+    QCOMPARE(instrument.receive(100), pattern(100, 7));
+    QCOMPARE(serial.bytesAvailable(), qint64(unread));
+    QCOMPARE(serial.readAll(), pattern(unread));
+}
+
+void AbstractSerialTest::waitForReadyReadOnWriteOnlyPortFailsAtOnce_data()
+{
+    QTest::addColumn<bool>("buffered");
+    QTest::newRow("buffered") << true;
+    QTest::newRow("unbuffered") << false;
+}
+
+void AbstractSerialTest::waitForReadyReadOnWriteOnlyPortFailsAtOnce()
+{
+    QFETCH(bool, buffered);
+    InstrumentTerminal instrument;
+    AbstractSerial serial;
+    serial.setDeviceName(instrument.name());
+    QVERIFY(serial.open(buffered ? QIODevice::WriteOnly
+                                 : QIODevice::WriteOnly | QIODevice::Unbuffered));
+    QSignalSpy arrivals(&serial, &QIODevice::readyRead);
+    // The instrument talks although this side only writes.
+    QVERIFY(instrument.send(pattern(32)));
+    QTest::qWait(50);
+
+    const double cpuBefore = processCpuMsecs();
+    QVERIFY(!serial.waitForReadyRead(1000));
+    QVERIFY2(processCpuMsecs() - cpuBefore < 200,
+             qPrintable(QString::number(processCpuMsecs() - cpuBefore)));
+    QCOMPARE(serial.errorString(),
+             QStringLiteral("Controls::Read data from device - i/o problem. Error!"));
+    QCOMPARE(arrivals.size(), 0);
+    // The port still writes.
+    QCOMPARE(serial.write(pattern(10)), qint64(10));
+    QCOMPARE(instrument.receive(10), pattern(10));
+}
+
+void AbstractSerialTest::hangUpOnTheWriteSideIsReported_data()
+{
+    QTest::addColumn<bool>("buffered");
+    QTest::addColumn<bool>("eventLoopFirst");
+    QTest::newRow("buffered, seen by the event loop") << true << true;
+    QTest::newRow("buffered, seen by the write") << true << false;
+    QTest::newRow("unbuffered, seen by the event loop") << false << true;
+    QTest::newRow("unbuffered, seen by the write") << false << false;
+}
+
+void AbstractSerialTest::hangUpOnTheWriteSideIsReported()
+{
+    QFETCH(bool, buffered);
+    QFETCH(bool, eventLoopFirst);
+    InstrumentTerminal instrument;
+    AbstractSerial serial;
+    serial.setDeviceName(instrument.name());
+    QVERIFY(serial.open(buffered ? QIODevice::WriteOnly
+                                 : QIODevice::WriteOnly | QIODevice::Unbuffered));
+    QSignalSpy finished(&serial, &QIODevice::readChannelFinished);
+    QCOMPARE(serial.write(pattern(16)), qint64(16));
+    QCOMPARE(instrument.receive(16), pattern(16));
+
+    instrument.hangUp();
+    if (eventLoopFirst)
+        QTRY_COMPARE(finished.size(), 1);
+
+    QCOMPARE(serial.write("hello", 5), qint64(-1));
+    QCOMPARE(serial.errorString(),
+             QStringLiteral("Controls::Write data to device - i/o problem. Error!"));
+    QCOMPARE(serial.bytesToWrite(), qint64(0));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(wakeUpsWhileIdle(200) < 50, true);
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(!serial.waitForBytesWritten(1000));
+    QCOMPARE(serial.write("again", 5), qint64(-1));
+    serial.close();
+    QVERIFY(!serial.isOpen());
 }
 
 QTEST_GUILESS_MAIN(AbstractSerialTest)

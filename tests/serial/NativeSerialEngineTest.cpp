@@ -2,6 +2,7 @@
 #include "InstrumentTerminal.h"
 #include "RecordingReceiver.h"
 #include "SerialPortSettings.h"
+#include "UucpLock.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,6 +14,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -46,6 +49,10 @@ bool hasModemLines = false;
 int modemLines = 0;
 bool hasCounters = false;
 serial_icounter_struct counters{};
+// read() calls made on this descriptor (the engine's port), whether or not
+// `active` is set.
+int countedDescriptor = -1;
+int readCalls = 0;
 
 void reset()
 {
@@ -58,6 +65,8 @@ void reset()
     modemLines = 0;
     hasCounters = false;
     counters = serial_icounter_struct{};
+    countedDescriptor = -1;
+    readCalls = 0;
 }
 
 } // namespace driver
@@ -110,6 +119,15 @@ extern "C" int ioctl(int fd, unsigned long request, ...) __THROW
     return real(fd, request, argument);
 }
 
+extern "C" ssize_t read(int fd, void* buffer, size_t count)
+{
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    if (fd >= 0 && fd == driver::countedDescriptor)
+        ++driver::readCalls;
+    return real(fd, buffer, count);
+}
+
 namespace {
 
 int openDescriptorCount()
@@ -140,6 +158,24 @@ quint32 rateOnThePort(const NativeSerialEngine& engine)
 {
     SerialPortSettings settings;
     return settings.load(engine.descriptor()) ? settings.baudRate : 0;
+}
+
+// What a plain reader of the descriptor gets within two seconds, up to count bytes.
+QByteArray readFrom(int fd, int count)
+{
+    QByteArray bytes;
+    QElapsedTimer clock;
+    clock.start();
+    while (bytes.size() < count && clock.elapsed() < 2000) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, 100) <= 0)
+            continue;
+        char chunk[256];
+        const ssize_t n = ::read(fd, chunk, size_t(qMin(int(sizeof chunk), count - bytes.size())));
+        if (n > 0)
+            bytes.append(chunk, int(n));
+    }
+    return bytes;
 }
 
 QByteArray pattern(int size)
@@ -191,6 +227,14 @@ private Q_SLOTS:
     void lineStatusMapsTheModemLines();
     void lineErrorMakesBytesAvailableFailOnce();
     void hungUpPortFailsReadsAndWaits();
+    void portHeldByAnotherProgramIsNotOpened_data();
+    void portHeldByAnotherProgramIsNotOpened();
+    void freePortCarriesALockFileWhileOpen_data();
+    void freePortCarriesALockFileWhileOpen();
+    void smallReadsTakeTheLineInOneSystemCall_data();
+    void smallReadsTakeTheLineInOneSystemCall();
+    void bytesTakenAheadBehaveAsTheLines_data();
+    void bytesTakenAheadBehaveAsTheLines();
 };
 
 void NativeSerialEngineTest::openTakesThePortRawAndCloseGivesItsSettingsBack()
@@ -913,6 +957,203 @@ void NativeSerialEngineTest::hungUpPortFailsReadsAndWaits()
     QVERIFY(engine.close());
     QVERIFY(!engine.isHungUp());
     QCOMPARE(engine.descriptor(), -1);
+}
+
+void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened_data()
+{
+    QTest::addColumn<bool>("exclusive");
+    QTest::addColumn<bool>("flocked");
+    QTest::addColumn<QString>("lockFile");
+    QTest::newRow("exclusive mode and advisory lock") << true << true << "";
+    QTest::newRow("exclusive mode only") << true << false << "";
+    QTest::newRow("advisory lock only") << false << true << "";
+    QTest::newRow("lock file in text form") << false << false << "text";
+    QTest::newRow("lock file in binary form") << false << false << "binary";
+}
+
+// The holder is another program on the same port; it keeps its port as it had
+// it, and gets every byte the instrument sends.
+void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
+{
+    QFETCH(bool, exclusive);
+    QFETCH(bool, flocked);
+    QFETCH(QString, lockFile);
+    // Only root opens a tty that is in exclusive mode; anybody else is refused
+    // by the open itself, before any of this engine's checks.
+    if (exclusive && ::geteuid() != 0)
+        QSKIP("opening a tty in exclusive mode needs root");
+    if (!lockFile.isEmpty() && !UucpLock::isAvailable())
+        QSKIP("the lock directory is not writable");
+
+    InstrumentTerminal terminal;
+    const int holder =
+        ::open(terminal.name().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(holder >= 0);
+    const auto closeHolder = qScopeGuard([holder] { ::close(holder); });
+    if (exclusive)
+        QCOMPARE(::ioctl(holder, TIOCEXCL), 0);
+    if (flocked)
+        QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    // Process 1 is always alive.
+    const QByteArray content = lockFile == "text" ? UucpLock::text(1) : UucpLock::binary(1);
+    QScopedPointer<UucpLock> lock;
+    if (!lockFile.isEmpty()) {
+        lock.reset(new UucpLock(terminal.name(), content));
+        QVERIFY(lock->isWritten());
+    }
+
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(!engine.open(QIODevice::ReadOnly));
+    QCOMPARE(engine.descriptor(), -1);
+
+    int exclusiveNow = -1;
+    QCOMPARE(::ioctl(holder, TIOCGEXCL, &exclusiveNow), 0);
+    QCOMPARE(exclusiveNow, exclusive ? 1 : 0);
+    if (lock) {
+        QFile file(lock->path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+    }
+    QVERIFY(terminal.send(pattern(16)));
+    QCOMPARE(readFrom(holder, 16), pattern(16));
+}
+
+void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen_data()
+{
+    QTest::addColumn<QString>("leftOver");
+    QTest::newRow("no lock file") << "";
+    QTest::newRow("stale lock in text form") << "text";
+    QTest::newRow("stale lock in binary form") << "binary";
+    QTest::newRow("lock naming no process") << "garbage";
+}
+
+void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
+{
+    QFETCH(QString, leftOver);
+    if (!UucpLock::isAvailable())
+        QSKIP("the lock directory is not writable");
+    InstrumentTerminal terminal;
+    const pid_t dead = UucpLock::deadPid();
+    QScopedPointer<UucpLock> stale;
+    if (!leftOver.isEmpty()) {
+        stale.reset(new UucpLock(terminal.name(), leftOver == "text"     ? UucpLock::text(dead)
+                                                  : leftOver == "binary" ? UucpLock::binary(dead)
+                                                                         : QByteArray("\n")));
+        QVERIFY(stale->isWritten());
+    }
+    const QString lockPath = UucpLock::pathFor(terminal.name());
+
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(engine.open(QIODevice::ReadWrite));
+    QFile file(lockPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), UucpLock::text(::getpid()));
+    file.close();
+
+    // A second engine of this process is another user of the port too.
+    NativeSerialEngine second(nullptr);
+    second.setDeviceName(terminal.name());
+    QVERIFY(!second.open(QIODevice::ReadOnly));
+    QVERIFY(QFile::exists(lockPath));
+
+    QVERIFY(engine.close());
+    QVERIFY(!QFile::exists(lockPath));
+    QVERIFY(second.open(QIODevice::ReadOnly));
+    QVERIFY(QFile::exists(lockPath));
+    QVERIFY(second.close());
+    QVERIFY(!QFile::exists(lockPath));
+}
+
+void NativeSerialEngineTest::smallReadsTakeTheLineInOneSystemCall_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("readSize");
+    // A pseudo-terminal queues up to 4095 bytes for its reader.
+    QTest::newRow("16-byte blocks") << 4000 << 16;
+    QTest::newRow("one byte at a time") << 1000 << 1;
+    QTest::newRow("reads of 600") << 3000 << 600;
+}
+
+void NativeSerialEngineTest::smallReadsTakeTheLineInOneSystemCall()
+{
+    QFETCH(int, size);
+    QFETCH(int, readSize);
+    InstrumentTerminal terminal;
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(engine.open(QIODevice::ReadOnly));
+    const QByteArray sent = pattern(size);
+    QVERIFY(terminal.send(sent));
+    QTRY_COMPARE(engine.bytesAvailable(), qint64(size));
+
+    driver::countedDescriptor = engine.descriptor();
+    QByteArray received;
+    char chunk[1024];
+    while (received.size() < size) {
+        const qint64 got = engine.read(chunk, readSize);
+        QVERIFY(got > 0);
+        received.append(chunk, int(got));
+        QCOMPARE(engine.bytesAvailable(), qint64(size - received.size()));
+    }
+    QCOMPARE(received, sent);
+    QCOMPARE(driver::readCalls, 1);
+}
+
+void NativeSerialEngineTest::bytesTakenAheadBehaveAsTheLines_data()
+{
+    QTest::addColumn<QString>("then");
+    QTest::newRow("more bytes arrive") << "more";
+    QTest::newRow("the port is reset") << "reset";
+    QTest::newRow("the port is closed and opened again") << "reopen";
+    QTest::newRow("the port hangs up") << "hang-up";
+}
+
+// 16 of 100 bytes are read, so the engine holds 84 that the line gave it.
+void NativeSerialEngineTest::bytesTakenAheadBehaveAsTheLines()
+{
+    QFETCH(QString, then);
+    InstrumentTerminal terminal;
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(engine.open(QIODevice::ReadWrite));
+    const QByteArray sent = pattern(200);
+    QVERIFY(terminal.send(sent.left(100)));
+    QTRY_COMPARE(engine.bytesAvailable(), qint64(100));
+    char buffer[256];
+    QCOMPARE(engine.read(buffer, 16), qint64(16));
+    QCOMPARE(QByteArray(buffer, 16), sent.left(16));
+    QCOMPARE(engine.bytesAvailable(), qint64(84));
+
+    if (then == "more") {
+        QVERIFY(terminal.send(sent.mid(100)));
+        QTRY_COMPARE(engine.bytesAvailable(), qint64(184));
+        QCOMPARE(engine.read(buffer, 256), qint64(184));
+        QCOMPARE(QByteArray(buffer, 184), sent.mid(16));
+    } else if (then == "reset" || then == "reopen") {
+        if (then == "reset") {
+            QVERIFY(engine.reset());
+        } else {
+            QVERIFY(engine.close());
+            QVERIFY(engine.open(QIODevice::ReadWrite));
+        }
+        QCOMPARE(engine.bytesAvailable(), qint64(0));
+        QCOMPARE(engine.read(buffer, 16), qint64(0));
+        QVERIFY(terminal.send(sent.mid(100, 10)));
+        QTRY_COMPARE(engine.bytesAvailable(), qint64(10));
+        QCOMPARE(engine.read(buffer, 256), qint64(10));
+        QCOMPARE(QByteArray(buffer, 10), sent.mid(100, 10));
+    } else {
+        // As the terminal discards its queue, so does the engine.
+        terminal.hangUp();
+        QCOMPARE(engine.bytesAvailable(), qint64(-1));
+        QVERIFY(engine.isHungUp());
+        QCOMPARE(engine.read(buffer, 16), qint64(-1));
+        bool readyRead = false;
+        bool readyWrite = false;
+        QVERIFY(!engine.waitForReadOrWrite(&readyRead, &readyWrite, true, false, 1000));
+    }
 }
 
 QTEST_MAIN(NativeSerialEngineTest)

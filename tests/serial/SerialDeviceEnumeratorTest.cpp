@@ -1,5 +1,6 @@
 #include "SerialDeviceEnumerator.h"
 #include "SerialDeviceEnumeratorPrivate.h"
+#include "UucpLock.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,11 +8,44 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+// While set, creating an inotify instance or adding a watch fails the way it
+// does when the process has no descriptor left or the user's inotify limits are
+// reached.
+namespace inotifyLimits {
+bool noInstance = false;
+bool noWatch = false;
+} // namespace inotifyLimits
+
+extern "C" int inotify_init1(int flags) __THROW
+{
+    using Init = int (*)(int);
+    static const Init real = reinterpret_cast<Init>(dlsym(RTLD_NEXT, "inotify_init1"));
+    if (inotifyLimits::noInstance) {
+        errno = EMFILE;
+        return -1;
+    }
+    return real(flags);
+}
+
+extern "C" int inotify_add_watch(int fd, const char* path, uint32_t mask) __THROW
+{
+    using AddWatch = int (*)(int, const char*, uint32_t);
+    static const AddWatch real = reinterpret_cast<AddWatch>(dlsym(RTLD_NEXT, "inotify_add_watch"));
+    if (inotifyLimits::noWatch) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return real(fd, path, mask);
+}
 
 namespace {
 
@@ -200,6 +234,8 @@ private Q_SLOTS:
     void busyPorts_data();
     void busyPorts();
     void listsTheRealMachine();
+    void withoutAChangeWatchPortsAreStillFollowed_data();
+    void withoutAChangeWatchPortsAreStillFollowed();
 
 private:
     QScopedPointer<FakeTree> tree;
@@ -214,6 +250,8 @@ void SerialDeviceEnumeratorTest::init()
 
 void SerialDeviceEnumeratorTest::cleanup()
 {
+    inotifyLimits::noInstance = false;
+    inotifyLimits::noWatch = false;
     SerialDeviceEnumeratorPrivate::setRootsForTest(Roots());
     tree.reset();
 }
@@ -624,6 +662,10 @@ void SerialDeviceEnumeratorTest::busyPorts_data()
                                    << "none" << false;
     QTest::newRow("terminal in exclusive mode") << "ttyPTY"
                                                 << "exclusive" << true;
+    QTest::newRow("lock file of a live process") << "ttyPTY"
+                                                 << "live lock file" << true;
+    QTest::newRow("lock file of an ended process") << "ttyPTY"
+                                                   << "stale lock file" << false;
 }
 
 void SerialDeviceEnumeratorTest::busyPorts()
@@ -647,6 +689,16 @@ void SerialDeviceEnumeratorTest::busyPorts()
         QCOMPARE(::flock(holderFd, LOCK_EX | LOCK_NB), 0);
     if (holder == "exclusive")
         QCOMPARE(::ioctl(slave, TIOCEXCL), 0);
+    QScopedPointer<UucpLock> lock;
+    if (holder.endsWith("lock file")) {
+        if (!UucpLock::isAvailable())
+            QSKIP("the lock directory is not writable");
+        // Process 1 is always alive.
+        lock.reset(
+            new UucpLock(tree->path("dev/ttyPTY"),
+                         UucpLock::text(holder == "live lock file" ? 1 : UucpLock::deadPid())));
+        QVERIFY(lock->isWritten());
+    }
 
     SerialDeviceEnumerator enumerator;
     enumerator.setEnabled(true);
@@ -679,6 +731,49 @@ void SerialDeviceEnumeratorTest::listsTheRealMachine()
         qDebug() << port << enumerator.description() << enumerator.enumeratorName()
                  << enumerator.hardwareIds();
     }
+}
+
+void SerialDeviceEnumeratorTest::withoutAChangeWatchPortsAreStillFollowed_data()
+{
+    QTest::addColumn<bool>("noInstance");
+    QTest::newRow("no inotify instance") << true;
+    QTest::newRow("no inotify watch") << false;
+}
+
+// Without a watch the list is rescanned every two seconds.
+void SerialDeviceEnumeratorTest::withoutAChangeWatchPortsAreStillFollowed()
+{
+    QFETCH(bool, noInstance);
+    tree->addUsbAdapter({"ttyUSB0", "1-1"});
+    inotifyLimits::noInstance = noInstance;
+    inotifyLimits::noWatch = !noInstance;
+    SerialDeviceEnumerator enumerator;
+    QSignalSpy spy(&enumerator, &SerialDeviceEnumerator::hasChanged);
+    enumerator.setEnabled(true);
+    QVERIFY(enumerator.isEnabled());
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(enumerator.presentPorts(), QStringList({"ttyUSB0"}));
+
+    tree->addUsbAdapter({"ttyUSB1", "1-2"});
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.last().at(0).toStringList(), QStringList({"ttyUSB0", "ttyUSB1"}));
+
+    // Switched off, it rescans nothing.
+    enumerator.setEnabled(false);
+    QVERIFY(!enumerator.isEnabled());
+    tree->removePort("ttyUSB0");
+    QTest::qWait(2500);
+    QCOMPARE(spy.count(), 2);
+
+    // Once the limits allow a watch again, the enumerator goes on following.
+    inotifyLimits::noInstance = false;
+    inotifyLimits::noWatch = false;
+    enumerator.setEnabled(true);
+    QCOMPARE(spy.count(), 3);
+    QCOMPARE(spy.last().at(0).toStringList(), QStringList({"ttyUSB1"}));
+    tree->addUsbAdapter({"ttyUSB2", "1-3"});
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.last().at(0).toStringList(), QStringList({"ttyUSB1", "ttyUSB2"}));
 }
 
 QTEST_GUILESS_MAIN(SerialDeviceEnumeratorTest)

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+// The UUCP lock file of a serial port, the convention Linux serial programs share
+// whatever else they use: LCK..<name> in /run/lock (or /var/lock), holding the
+// number of the process that has the port, as ten right-aligned digits and a
+// newline (an old binary int is read too). <name> is the port's path below /dev
+// with '/' made '_' (ttyS0, ttyUSB0, pts_3), so that every name of a port, links
+// included, leads to one lock. A lock naming a process that is no longer alive
+// is stale and is ignored.
+//
+// What stays undetectable: a program that holds the port with none of the three
+// conventions (no lock file, no flock, no exclusive mode), and, for root, a
+// holder that keeps only an exclusive mode set before this engine looked.
+class SerialLockFile
+{
+public:
+    // For the device at `devicePath`; an empty or missing path gives a lock that
+    // is never held and never written.
+    explicit SerialLockFile(const QString& devicePath = QString());
+    ~SerialLockFile();
+
+    SerialLockFile(const SerialLockFile&) = delete;
+    SerialLockFile& operator=(const SerialLockFile&) = delete;
+
+    // The live process that holds the port by a lock file, 0 when there is none.
+    qint64 holder() const;
+
+    // Writes the lock for this process. False when a live process holds the port;
+    // true too when no lock can be written (no lock directory, no right to write
+    // there): the port is then used without one, as programs without the
+    // convention use it. A stale lock is replaced.
+    bool acquire();
+    // Removes the lock file if acquire() wrote it.
+    void release();
+
+    // LCK..<name> for the device, empty when its path cannot be resolved.
+    static QString lockName(const QString& devicePath);
+
+private:
+    QString name;
+    QString ownedPath;
+};

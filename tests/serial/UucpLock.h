@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// A UUCP lock file as another serial program leaves it: LCK..<name> in the
+// system's lock directory, <name> being the device's path below /dev with '/'
+// made '_' (ttyS0, pts_3). Removed again when the helper goes.
+class UucpLock
+{
+public:
+    UucpLock(const QString& device, const QByteArray& content) : file(pathFor(device))
+    {
+        QFile out(file);
+        written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                  out.write(content) == content.size();
+    }
+    ~UucpLock() { QFile::remove(file); }
+
+    UucpLock(const UucpLock&) = delete;
+    UucpLock& operator=(const UucpLock&) = delete;
+
+    bool isWritten() const { return written; }
+    QString path() const { return file; }
+
+    static QString directory()
+    {
+        return QFileInfo(QStringLiteral("/run/lock")).isDir() ? QStringLiteral("/run/lock")
+                                                              : QStringLiteral("/var/lock");
+    }
+    // Lock files are written only where the user may write; tests that need one
+    // skip elsewhere.
+    static bool isAvailable() { return ::access(QFile::encodeName(directory()), W_OK) == 0; }
+
+    static QString pathFor(const QString& device)
+    {
+        QString name = QFileInfo(device).canonicalFilePath();
+        if (name.startsWith(QLatin1String("/dev/")))
+            name = name.mid(5);
+        else
+            name = QFileInfo(name).fileName();
+        name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        return directory() + QLatin1String("/LCK..") + name;
+    }
+
+    // The usual text form: the process number right-aligned in ten columns.
+    static QByteArray text(pid_t pid)
+    {
+        return QStringLiteral("%1\n").arg(qint64(pid), 10).toLatin1();
+    }
+    // The old binary form: the process number as the machine stores an int.
+    static QByteArray binary(pid_t pid)
+    {
+        const int value = int(pid);
+        return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    // The number of a process that has just ended (not reused for a long while).
+    static pid_t deadPid()
+    {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        ::waitpid(child, nullptr, 0);
+        return child;
+    }
+
+private:
+    QString file;
+    bool written = false;
+};
