@@ -134,7 +134,7 @@ private slots:
 
     void cleanup() { fenetre.reset(); }
 
-    void liveCaptureGivesTheBatchToolsTable()
+    void liveCaptureGivesTheBatchToolsTableAndAveragesTheLastBreaths()
     {
         // 90 s of breathing, sent as fast as the station reads it.
         const QStringList options{"--period", QString::number(kPeriode), "--count", "9000"};
@@ -159,25 +159,36 @@ private slots:
         for (const QByteArray& ligne : souffles.mid(2))
             QVERIFY2(std::abs(champ(ligne, 2) - 60.0 / kPeriode) < 1.0, ligne.constData());
 
-        // Newest first; the mm:ss of the start of each breath.
-        const QModelIndex premiere = modele()->index(0, ModeleCycles::Temps);
-        QCOMPARE(premiere.data().toString(), ModeleCycles::temps(champ(souffles.last(), 0)));
-        QCOMPARE(modele()->index(nombre - 1, ModeleCycles::Duree).data().toString(),
-                 QString::number(champ(souffles[1], 1), 'f', 2));
-        // A live capture has neither CO2 nor Flux: their columns are hidden.
+        // Newest first; a live capture has neither CO2 nor Flux, so their
+        // columns and plots are hidden.
+        QCOMPARE(modele()->index(0, ModeleCycles::Temps).data().toString(),
+                 ModeleCycles::temps(champ(souffles.last(), 0)));
         auto* tableau = controle<QTableView>("tableauCycles");
-        QVERIFY(!tableau->isColumnHidden(ModeleCycles::O2Inspire));
-        for (int colonne : {ModeleCycles::CO2Max, ModeleCycles::CO2Min, ModeleCycles::VolumeInspire,
-                            ModeleCycles::VolumeExpire})
+        for (int colonne : {ModeleCycles::CO2Max, ModeleCycles::VolumeInspire})
             QVERIFY(tableau->isColumnHidden(colonne));
+        QVERIFY(!tableau->isColumnHidden(ModeleCycles::O2Inspire));
+        montrerMoyennes();
+        QVERIFY(cycleMoyen("O2")->isVisible());
+        QVERIFY(!cycleMoyen("CO2")->isVisible() && !cycleMoyen("Flux")->isVisible());
 
-        // The rate line is the mean of the last 8 breaths.
-        const double frequence =
-            nombreDe(controle<IndicateurRespiration>("indicateurRespiration")->texteFrequence());
-        QVERIFY(std::abs(frequence - moyenneDesDerniers(souffles, 2, 8)) < 0.051);
+        // The rate line, the statistics and the mean curve follow the last N.
+        auto* indicateur = controle<IndicateurRespiration>("indicateurRespiration");
+        QCOMPARE(cycleMoyen("O2")->nombreCycles(), 8);
+        QVERIFY(std::abs(nombreDe(indicateur->texteFrequence()) -
+                         moyenneDesDerniers(souffles, 2, 8)) < 0.051);
+        const double moyenne8 = cycleMoyen("O2")->courbeMoyenne()->sample(50).y();
+        controle<QSpinBox>("moyenneSur")->setValue(2);
+        QTRY_COMPARE(cycleMoyen("O2")->nombreCycles(), 2);
+        QVERIFY(cycleMoyen("O2")->courbeMoyenne()->sample(50).y() != moyenne8);
+        QVERIFY(std::abs(nombreDe(texteStatistique(0, ModeleCycles::Frequence)) -
+                         moyenneDesDerniers(souffles, 2, 2)) < 0.051);
+        QVERIFY(std::abs(nombreDe(indicateur->texteFrequence()) -
+                         moyenneDesDerniers(souffles, 2, 2)) < 0.051);
+        const double ecart = std::abs(champ(souffles.last(), 2) - champ(souffles.end()[-2], 2));
+        QVERIFY(std::abs(nombreDe(texteStatistique(1, ModeleCycles::Frequence)) -
+                         ecart / std::sqrt(2.0)) < 0.051);
 
         // The export is the batch tool's table, byte for byte.
-        montrerMoyennes();
         {
             DialogueAutomatique operateur(QDir::current().absoluteFilePath("cycles.csv"));
             cliquer("btnExporterCycles");
@@ -188,56 +199,14 @@ private slots:
         QFile exporte("cycles.csv");
         QVERIFY(exporte.open(QIODevice::ReadOnly));
         QCOMPARE(exporte.readAll(), table);
-    }
-
-    void averagingCountChangesCurvesAndStatistics()
-    {
-        const QStringList options{"--period", QString::number(kPeriode), "--count", "6000"};
-        const QByteArray attendu = Simulateur::lignesAttendues(options);
-        Simulateur simulateur(options + QStringList{"--fast"});
-        choisirSource(simulateur.port);
-        cliquer("btnCapturer");
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fichierCapture()).size() == attendu.size(), 20000);
-        const QString capture = fichierCapture();
-        QTest::qWait(300);
-        const QList<QByteArray> souffles = lignes(tableSouffles(capture));
-        QTRY_COMPARE(modele()->rowCount(), souffles.size() - 1);
-        montrerMoyennes();
-
-        auto* moyenneSur = controle<QSpinBox>("moyenneSur");
-        QCOMPARE(moyenneSur->value(), 8);
-        QVERIFY(cycleMoyen("O2")->isVisible());
-        QVERIFY(!cycleMoyen("CO2")->isVisible());
-        QVERIFY(!cycleMoyen("Flux")->isVisible());
-        QCOMPARE(cycleMoyen("O2")->nombreCycles(), 8);
-        const int pointsSur8 = int(cycleMoyen("O2")->courbeMoyenne()->dataSize());
-        QVERIFY(pointsSur8 > 200); // 3 s at 100 Hz
-        const double moyenne8 = cycleMoyen("O2")->courbeMoyenne()->sample(50).y();
-        QVERIFY(std::abs(nombreDe(texteStatistique(0, ModeleCycles::Frequence)) -
-                         moyenneDesDerniers(souffles, 2, 8)) < 0.051);
-
-        moyenneSur->setValue(2);
-        QTRY_COMPARE(cycleMoyen("O2")->nombreCycles(), 2);
-        QVERIFY(cycleMoyen("O2")->courbeMoyenne()->sample(50).y() != moyenne8);
-        QVERIFY(std::abs(nombreDe(texteStatistique(0, ModeleCycles::Frequence)) -
-                         moyenneDesDerniers(souffles, 2, 2)) < 0.051);
-        QCOMPARE(texteStatistique(0, ModeleCycles::Temps), QString("2 cycle(s)"));
-        const double ecart =
-            std::abs(champ(souffles.last(), 2) - champ(souffles.at(souffles.size() - 2), 2)) /
-            std::sqrt(2.0);
-        QVERIFY(std::abs(nombreDe(texteStatistique(1, ModeleCycles::Frequence)) - ecart) < 0.051);
 
         // A new capture starts an empty table.
-        cliquer("btnCapturer");
-        QTRY_VERIFY(controle<QWidget>("btnRejouer")->isEnabled());
         Simulateur suivant({"--period", "2"});
         choisirSource(suivant.port);
         cliquer("btnCapturer");
         QTRY_COMPARE(modele()->rowCount(), 0);
         QTRY_COMPARE(cycleMoyen("O2")->nombreCycles(), 0);
-        QVERIFY(controle<IndicateurRespiration>("indicateurRespiration")
-                    ->texteFrequence()
-                    .contains("--"));
+        QVERIFY(indicateur->texteFrequence().contains("--"));
         cliquer("btnCapturer");
     }
 

@@ -2,7 +2,6 @@
 #include "ModeleCycles.h"
 #include "GraphiqueTendance.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -35,21 +34,6 @@ class ModeleCyclesTest : public QObject
     Q_OBJECT
 
 private slots:
-    void newestFirstNumberedFromTheFirst()
-    {
-        ModeleCycles modele;
-        modele.ajouter(suite(3));
-        modele.ajouter({cycle(9.0, 2.0)});
-        QCOMPARE(modele.rowCount(), 4);
-        QCOMPARE(modele.index(0, ModeleCycles::Temps).data().toString(), QString("00:09"));
-        QCOMPARE(modele.index(0, ModeleCycles::Duree).data().toString(), QString("2.00"));
-        QCOMPARE(modele.index(0, ModeleCycles::Frequence).data().toString(), QString("30.0"));
-        QCOMPARE(modele.index(3, ModeleCycles::Temps).data().toString(), QString("00:00"));
-        QCOMPARE(modele.headerData(0, Qt::Vertical).toString(), QString("4"));
-        QCOMPARE(modele.headerData(3, Qt::Vertical).toString(), QString("1"));
-        QCOMPARE(modele.cycles().front().debut, 0.0);
-    }
-
     void elapsedTime_data()
     {
         QTest::addColumn<double>("secondes");
@@ -87,28 +71,6 @@ private slots:
         s = modele.statistique(ModeleCycles::Duree, 1);
         QCOMPARE(s.ecartType, 0.0);
         QCOMPARE(ModeleCycles().statistique(ModeleCycles::Duree, 8).nombre, 0);
-    }
-
-    void columnsFollowTheSignals()
-    {
-        ModeleCycles modele;
-        QSignalSpy changees(&modele, &ModeleCycles::colonnesChangees);
-        modele.ajouter(suite(2));
-        QVERIFY(modele.colonneSignificative(ModeleCycles::O2Inspire));
-        QVERIFY(!modele.colonneSignificative(ModeleCycles::CO2Max));
-        QVERIFY(!modele.colonneSignificative(ModeleCycles::VolumeExpire));
-        QCOMPARE(changees.count(), 0);
-        Cycle avecGaz = cycle(6, 3, true);
-        avecGaz.co2.max = 40.0;
-        modele.ajouter({avecGaz, avecGaz});
-        QCOMPARE(changees.count(), 1);
-        QVERIFY(modele.colonneSignificative(ModeleCycles::CO2Min));
-        QVERIFY(modele.colonneSignificative(ModeleCycles::VolumeInspire));
-        // A breath without Flux leaves its volume cells empty.
-        QCOMPARE(modele.index(3, ModeleCycles::VolumeInspire).data().toString(), QString());
-        modele.vider();
-        QCOMPARE(modele.rowCount(), 0);
-        QVERIFY(!modele.colonneSignificative(ModeleCycles::CO2Max));
     }
 
     void oldestLeaveBeyondTheCapacity()
