@@ -3,6 +3,7 @@
 #include "Fenetre.h"
 #include "DialogueAutomatique.h"
 #include "RegardFenetre.h"
+#include "serial/InstrumentTerminal.h"
 
 #include "Courbe.h"
 #include "Graphique.h"
@@ -188,15 +189,64 @@ private slots:
         QVERIFY(!frequence->isEnabled());
         QVERIFY(!rejouer->isEnabled());
 
-        // No source chosen: the worker refuses and the window releases the button
-        // (the release, reaching the worker with the same empty source, is refused
-        // the same way).
+        // No source chosen: the worker refuses and the window releases the button.
         QTRY_VERIFY(operateur.vus >= 1);
         QCOMPARE(operateur.titre, QString("Erreur"));
         QCOMPARE(operateur.icone, QMessageBox::Critical);
         QCOMPARE(operateur.texte, QString("La source n'est pas valide"));
         QTRY_VERIFY(!capturer->isChecked());
         QVERIFY(source->isEnabled() && frequence->isEnabled() && rejouer->isEnabled());
+    }
+
+    // Each of these operator actions ends in a refusal or a loss; the release
+    // of the buttons that follows stops nothing and must not add a second box.
+    void oneOperatorActionShowsAtMostOneBox_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("boites"); // %1: the port
+        QTest::newRow("capture without source")
+            << "capture" << QStringList{"La source n'est pas valide"};
+        QTest::newRow("replay dialog cancelled, no port listed") << "replay" << QStringList{};
+        QTest::newRow("the only port hangs up and leaves the list")
+            << "hang-up" << QStringList{"Connexion perdue avec le port %1"};
+    }
+
+    void oneOperatorActionShowsAtMostOneBox()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, boites);
+        auto* capturer = controle<QAbstractButton>("btnCapturer");
+        auto* source = controle<QComboBox>("source");
+        QTest::qWait(300); // the worker's first device list has arrived
+        InstrumentTerminal instrument;
+        QVERIFY(instrument.isValid());
+        if (action == "hang-up") {
+            invoquer("getPortsSeriesList",
+                     Q_ARG(QStringList, QStringList{instrument.name() + ": pseudo-terminal"}));
+        } else {
+            invoquer("getPortsSeriesList", Q_ARG(QStringList, QStringList()));
+            source->clearEditText();
+        }
+
+        DialogueAutomatique operateur; // closes boxes, cancels file dialogs
+        if (action == "replay") {
+            controle<QAbstractButton>("btnRejouer")->setChecked(true);
+        } else {
+            capturer->setChecked(true);
+        }
+        if (action == "hang-up") {
+            QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+            QTest::qWait(200); // the port is open
+            // The adapter goes: the system's list loses it, and the line drops.
+            invoquer("getPortsSeriesList", Q_ARG(QStringList, QStringList()));
+            instrument.hangUp();
+        }
+        QTRY_VERIFY(!capturer->isChecked() &&
+                    !controle<QAbstractButton>("btnRejouer")->isChecked());
+        QTest::qWait(500); // time for a second box
+        for (QString& boite : boites)
+            boite = boite.arg(instrument.name());
+        QCOMPARE(operateur.boites, boites);
     }
 
     void cancelledReplayDialogReleasesBothButtons()
