@@ -189,9 +189,16 @@ QString ExportGraphique::nomPropose(const QDateTime& moment)
 
 QString ExportGraphique::filtreImages()
 {
+    // PNG first: a save dialog that selects this filter gives the proposed name
+    // the suffix of the filter's first pattern, and the proposed name is a PNG.
     QStringList motifs;
-    for (const QByteArray& format : QImageWriter::supportedImageFormats())
-        motifs << QStringLiteral("*.") + QString::fromLatin1(format);
+    for (const QByteArray& format : QImageWriter::supportedImageFormats()) {
+        const QString motif = QStringLiteral("*.") + QString::fromLatin1(format);
+        if (format == "png")
+            motifs.prepend(motif);
+        else
+            motifs << motif;
+    }
     if (motifs.isEmpty())
         return QString();
     return tr("Images (%1)").arg(motifs.join(QLatin1Char(' ')));

@@ -25,8 +25,9 @@ public:
 
     // "exportation_dd_MM_yyyy_hh_mm_ss.png" for the given local date and time.
     static QString nomPropose(const QDateTime& moment);
-    // "Images (*.bmp *.jpg ...)" over every writable image format; empty when
-    // there is none.
+    // "Images (*.png *.bmp *.jpg ...)" over every writable image format, PNG
+    // first and the others in the image writer's order; empty when there is
+    // none.
     static QString filtreImages();
     // The save dialog's filters in order (PDF, SVG, PostScript, images) joined by
     // ";;".

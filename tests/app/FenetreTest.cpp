@@ -12,6 +12,10 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -467,6 +471,38 @@ private slots:
         if (!titre.isEmpty())
             QCOMPARE(operateur.texte, QString("message"));
         QCOMPARE(capturer->isChecked(), !relache);
+    }
+
+    // What the export dialog offers once it has settled: a PNG name of the
+    // moment, with the images filter selected.
+    void exportDialogProposesAPngName()
+    {
+        QString nom;
+        QString filtre;
+        QElapsedTimer depuis;
+        QTimer veille;
+        connect(&veille, &QTimer::timeout, [&] {
+            auto* dialogue = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialogue)
+                return;
+            if (!depuis.isValid())
+                depuis.start();
+            if (depuis.elapsed() < 400)
+                return;
+            if (auto* saisie = dialogue->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                nom = saisie->text();
+            filtre = dialogue->selectedNameFilter();
+            dialogue->reject();
+        });
+        veille.start(20);
+        QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
+        QTRY_VERIFY(!filtre.isEmpty());
+        QVERIFY2(QRegularExpression("^exportation_\\d\\d_\\d\\d_\\d{4}_\\d\\d_\\d\\d_\\d\\d\\.png$")
+                     .match(nom)
+                     .hasMatch(),
+                 qPrintable(nom));
+        QVERIFY2(filtre.startsWith("Images ("), qPrintable(filtre));
+        QVERIFY(!QFile::exists(nom));
     }
 
     void grabOfTheWindow()
