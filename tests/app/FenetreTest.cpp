@@ -14,8 +14,10 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -26,6 +28,33 @@
 #include <unistd.h>
 
 namespace {
+
+// Pixels of a widget as they are on the X screen, direct painting included
+// (QWidget::grab would draw the plots afresh instead).
+QImage ecran(QWidget* widget)
+{
+    QCoreApplication::processEvents();
+    const QPoint origine = widget->mapTo(widget->window(), QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(widget->window()->winId(), origine.x(), origine.y(), widget->width(),
+                     widget->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+int pixelsDeCouleur(const QImage& image, const QColor& couleur)
+{
+    int nombre = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (std::abs(pixel.red() - couleur.red()) + std::abs(pixel.green() - couleur.green()) +
+                    std::abs(pixel.blue() - couleur.blue()) <
+                40)
+                ++nombre;
+        }
+    return nombre;
+}
 
 // Read access to the plot's trend count, which has no getter of its own.
 struct AccesGraphique : Graphique
@@ -471,6 +500,36 @@ private slots:
         if (!titre.isEmpty())
             QCOMPARE(operateur.texte, QString("message"));
         QCOMPARE(capturer->isChecked(), !relache);
+    }
+
+    // With the trend on, the PNG export shows the sweeps that the screen shows,
+    // pixel for pixel, the earlier ones in their own colours.
+    void trendSweepsReachThePngExport()
+    {
+        QTest::qWait(700); // the window has taken its place on the screen
+        controle<QSpinBox>("nbTendance")->setValue(3);
+        controle<QAbstractButton>("tendance")->setChecked(true);
+        Tampon* o2 = tampon("O2");
+        // Each sweep shorter than the one before, so that the plot sees it begin.
+        const QPair<int, double> balayages[] = {{900, 50}, {700, 55}, {500, 60}};
+        for (const auto& balayage : balayages) {
+            o2->viderDonnees();
+            for (int i = 0; i < balayage.first; ++i)
+                o2->ajouterValeur(balayage.second + 3 * std::sin(i * 2 * M_PI / 200.0));
+            QTest::qWait(150);
+        }
+        QWidget* zone = controle<QWidget>("graphiqueContainer");
+        const QImage vu = ecran(zone);
+
+        DialogueAutomatique operateur(QDir::current().absoluteFilePath("tendance.png"));
+        QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
+        QTRY_COMPARE(operateur.vus, 1);
+        QImage exporte;
+        QTRY_VERIFY(exporte.load("tendance.png"));
+        vu.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("tendance-ecran.png"));
+        for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
+            QVERIFY2(pixelsDeCouleur(exporte, couleur) > 200, qPrintable(QColor(couleur).name()));
+        QCOMPARE(exporte.convertToFormat(QImage::Format_RGB32), vu);
     }
 
     // What the export dialog offers once it has settled: a PNG name of the
