@@ -11,6 +11,7 @@
 void Fenetre::takeSnapshot()
 {
     snapshot = ExportGraphique::prendreInstantane(ui->graphiqueContainer);
+    momentInstantane = QDateTime::currentDateTime();
 }
 
 void Fenetre::exportation()
@@ -24,5 +25,7 @@ void Fenetre::exportation()
     const QString nomFichier = QFileDialog::getSaveFileName(
         this, tr("Exportation"), nomPropose, ExportGraphique::filtres(), &filtreImages,
         QFileDialog::DontConfirmOverwrite);
-    ExportGraphique::exporter(ui->graphiqueContainer, snapshot, nomFichier);
+    ExportGraphique::exporter(ui->graphiqueContainer, snapshot, nomFichier,
+                              ExportGraphique::fichierSvgTemporaire(),
+                              ExportGraphique::legende(momentInstantane, sourceAffichee));
 }

@@ -16,9 +16,11 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -530,6 +532,47 @@ private slots:
         for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
             QVERIFY2(pixelsDeCouleur(exporte, couleur) > 200, qPrintable(QColor(couleur).name()));
         QCOMPARE(exporte.convertToFormat(QImage::Format_RGB32), vu);
+    }
+
+    // The caption of a printed export names the moment the display froze and
+    // the capture file it shows.
+    void pdfCaptionNamesThePauseAndTheReplayedFile()
+    {
+        const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+        if (pdftotext.isEmpty())
+            QSKIP("pdftotext is not installed");
+        QFile capture(QDir::current().absoluteFilePath("rejeu.csv"));
+        QVERIFY(capture.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 500; ++i)
+            capture.write(QByteArray::number(i % 50) + ";55;0\r\n");
+        capture.close();
+        {
+            DialogueAutomatique operateur(capture.fileName());
+            QTest::mouseClick(controle<QAbstractButton>("btnRejouer"), Qt::LeftButton);
+            QTRY_COMPARE(operateur.vus, 1);
+        }
+        QTRY_VERIFY(tampon("O2")->size() > 20);
+
+        const QDateTime avant = QDateTime::currentDateTime();
+        QTest::mouseClick(controle<QAbstractButton>("btnPause"), Qt::LeftButton);
+        const QDateTime apres = QDateTime::currentDateTime();
+        QTest::qWait(1200);
+        DialogueAutomatique operateur(QDir::current().absoluteFilePath("fige.pdf"));
+        QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
+        QTRY_COMPARE(operateur.vus, 1);
+        QTRY_VERIFY(QFileInfo("fige.pdf").size() > 0);
+        QProcess extraction;
+        extraction.start(pdftotext, {"fige.pdf", "-"});
+        QVERIFY(extraction.waitForFinished(30000));
+        const QString texte = QString::fromUtf8(extraction.readAllStandardOutput()).simplified();
+        QVERIFY2(texte.contains("fichier rejeu.csv"), qPrintable(texte));
+        QStringList moments;
+        for (const QDateTime& moment : {avant, apres})
+            moments << moment.toString("'Instantané du 'dd/MM/yyyy' à 'hh:mm:ss");
+        QVERIFY2(texte.contains(moments[0]) || texte.contains(moments[1]), qPrintable(texte));
+
+        QTest::mouseClick(controle<QAbstractButton>("btnPause"), Qt::LeftButton);
+        QTest::mouseClick(controle<QAbstractButton>("btnRejouer"), Qt::LeftButton);
     }
 
     // What the export dialog offers once it has settled: a PNG name of the
