@@ -14,7 +14,9 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
@@ -532,6 +534,104 @@ private slots:
         for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
             QVERIFY2(pixelsDeCouleur(exporte, couleur) > 200, qPrintable(QColor(couleur).name()));
         QCOMPARE(exporte.convertToFormat(QImage::Format_RGB32), vu);
+    }
+
+    // On the screens the station runs on, with the window filling the screen,
+    // the panel right of the plots shows every caption and value whole, each
+    // control inside its group, with the mode and offset fields at their
+    // widest values.
+    void rightPanelShowsWholeCaptions_data()
+    {
+        QTest::addColumn<QSize>("ecran");
+        QTest::newRow("1280x1024") << QSize(1280, 1024);
+        QTest::newRow("1366x768") << QSize(1366, 768);
+    }
+
+    void rightPanelShowsWholeCaptions()
+    {
+        QFETCH(QSize, ecran);
+        QTest::qWait(700); // the window has taken its place on the screen
+        controle<QSpinBox>("nbSecondes")->setValue(120);
+        controle<QSpinBox>("nbCycles")->setValue(100);
+        controle<QSpinBox>("nbTendance")->setValue(10);
+        controle<QDoubleSpinBox>("decalageCO2")->setValue(60);
+        controle<QDoubleSpinBox>("decalageO2")->setValue(60);
+        fenetre->setWindowState(Qt::WindowNoState);
+        fenetre->setGeometry(QRect(QPoint(0, 0), ecran));
+        QTRY_COMPARE(fenetre->size(), ecran);
+        QCoreApplication::processEvents();
+
+        QWidget* panneau = controle<QWidget>("frame");
+        int vus = 0;
+        for (QWidget* w : panneau->findChildren<QWidget*>()) {
+            if (!w->isVisible())
+                continue;
+            const QString nom = w->objectName();
+            const QRect cadre(w->mapTo(panneau, QPoint(0, 0)), w->size());
+            QVERIFY2(panneau->rect().contains(cadre), qPrintable(nom));
+            if (qobject_cast<QGroupBox*>(w->parentWidget()))
+                QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), qPrintable(nom));
+            if (auto* spin = qobject_cast<QAbstractSpinBox*>(w)) {
+                auto* saisie = spin->findChild<QLineEdit*>();
+                QVERIFY(saisie);
+                const int texte = saisie->fontMetrics().horizontalAdvance(saisie->text());
+                QVERIFY2(texte + 4 <= saisie->width(), qPrintable(QString("%1: \"%2\" %3 > %4")
+                                                                      .arg(nom, saisie->text())
+                                                                      .arg(texte + 4)
+                                                                      .arg(saisie->width())));
+                ++vus;
+            } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) {
+                QVERIFY2(w->width() >= w->sizeHint().width(),
+                         qPrintable(QString("%1: %2 < %3")
+                                        .arg(nom)
+                                        .arg(w->width())
+                                        .arg(w->sizeHint().width())));
+                ++vus;
+            }
+        }
+        QVERIFY(vus >= 20);
+        fenetre->grab().save(
+            QDir(QStringLiteral(STATION_TEST_OUTPUT))
+                .filePath(QString("panneau-%1x%2.png").arg(ecran.width()).arg(ecran.height())));
+    }
+
+    // The source selector is wide enough for the device entry it shows or the
+    // path typed into it, up to its maximum width.
+    void sourceSelectorShowsWholeEntries_data()
+    {
+        QTest::addColumn<QStringList>("entrees");
+        QTest::addColumn<QString>("saisie"); // typed over the entry, when not empty
+        QTest::addColumn<bool>("tronque");   // longer than the maximum width
+        const QStringList deux{"/dev/ttyUSB0: FT232R USB UART", "/dev/ttyS0: serial"};
+        QTest::newRow("entry of a USB adapter") << deux << QString() << false;
+        QTest::newRow("path typed, no port listed") << QStringList() << "/dev/pts/0" << false;
+        QTest::newRow("long path typed")
+            << deux << "/dev/serial/by-id/usb-FTDI_FT232R_A50285BI" << false;
+        QTest::newRow("path beyond the maximum") << deux << QString(120, QLatin1Char('x')) << true;
+    }
+
+    void sourceSelectorShowsWholeEntries()
+    {
+        QFETCH(QStringList, entrees);
+        QFETCH(QString, saisie);
+        QFETCH(bool, tronque);
+        auto* source = controle<QComboBox>("source");
+        QTest::qWait(700); // the worker's device list has come, the window is in place
+        invoquer("getPortsSeriesList", Q_ARG(QStringList, entrees));
+        if (!saisie.isEmpty()) {
+            source->lineEdit()->clear();
+            QTest::keyClicks(source->lineEdit(), saisie);
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        const QString texte = source->currentText();
+        QCOMPARE(texte, saisie.isEmpty() ? entrees.value(0) : saisie);
+        const int largeur = source->lineEdit()->fontMetrics().horizontalAdvance(texte) + 4;
+        if (tronque)
+            QCOMPARE(source->width(), source->maximumWidth());
+        else
+            QVERIFY2(largeur <= source->lineEdit()->width(),
+                     qPrintable(QString("%1 > %2").arg(largeur).arg(source->lineEdit()->width())));
     }
 
     // The caption of a printed export names the moment the display froze and
