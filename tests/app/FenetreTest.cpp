@@ -18,11 +18,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -405,6 +407,16 @@ private slots:
         invoquer("setPeriode", Q_ARG(double, 3.2));
         for (const char* canal : {"CO2", "O2", "Flux"})
             QCOMPARE(echelle(plot(canal), QwtPlot::xBottom).second, (3.2 + 0.25) * 3);
+        // The sweep fills the 10.35 s axis: 1035 points at 100 Hz, the last one
+        // at 10.34 s, before the next sweep starts.
+        Tampon* o2 = tampon("O2");
+        o2->viderDonnees();
+        for (int i = 0; i < 1035; ++i)
+            o2->ajouterValeur(50);
+        QCOMPARE(o2->size(), size_t(1035));
+        QVERIFY(std::abs(o2->sample(1034).x() - 10.34) < 1e-6);
+        o2->ajouterValeur(50);
+        QCOMPARE(o2->size(), size_t(1));
         const QString panneau = controle<QTextEdit>("valeursTexte")->toPlainText();
         QVERIFY2(panneau.contains("Période respiratoire"), qPrintable(panneau));
         QVERIFY2(panneau.contains("3.2 seconde(s)"), qPrintable(panneau));
@@ -506,10 +518,28 @@ private slots:
         QCOMPARE(capturer->isChecked(), !relache);
     }
 
-    // With the trend on, the PNG export shows the sweeps that the screen shows,
-    // pixel for pixel, the earlier ones in their own colours.
-    void trendSweepsReachThePngExport()
+    // With the trend on, every kind of export shows the sweeps that the screen
+    // shows, the earlier ones in their own colours; the PNG export equals the
+    // screen pixel for pixel.
+    void trendSweepsReachEveryExport_data()
     {
+        QTest::addColumn<QString>("nom");
+        QTest::addColumn<QString>("lecteur"); // program turning the page into PNG
+        QTest::newRow("png") << "tendance.png" << QString();
+        QTest::newRow("svg") << "tendance.svg" << QString();
+        QTest::newRow("pdf") << "tendance.pdf"
+                             << "pdftoppm";
+        QTest::newRow("ps") << "tendance.ps"
+                            << "gs";
+    }
+
+    void trendSweepsReachEveryExport()
+    {
+        QFETCH(QString, nom);
+        QFETCH(QString, lecteur);
+        const QString programme = QStandardPaths::findExecutable(lecteur);
+        if (!lecteur.isEmpty() && programme.isEmpty())
+            QSKIP("no program to read the page");
         QTest::qWait(700); // the window has taken its place on the screen
         controle<QSpinBox>("nbTendance")->setValue(3);
         controle<QAbstractButton>("tendance")->setChecked(true);
@@ -525,15 +555,38 @@ private slots:
         QWidget* zone = controle<QWidget>("graphiqueContainer");
         const QImage vu = ecran(zone);
 
-        DialogueAutomatique operateur(QDir::current().absoluteFilePath("tendance.png"));
+        DialogueAutomatique operateur(QDir::current().absoluteFilePath(nom));
         QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
         QTRY_COMPARE(operateur.vus, 1);
+        QTRY_VERIFY(QFileInfo(nom).size() > 0);
         QImage exporte;
-        QTRY_VERIFY(exporte.load("tendance.png"));
-        vu.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("tendance-ecran.png"));
+        if (nom.endsWith(".png")) {
+            QVERIFY(exporte.load(nom));
+            QCOMPARE(exporte.convertToFormat(QImage::Format_RGB32), vu);
+        } else if (nom.endsWith(".svg")) {
+            QSvgRenderer svg(nom);
+            QVERIFY(svg.isValid());
+            exporte = QImage(zone->size(), QImage::Format_RGB32);
+            exporte.fill(Qt::white);
+            QPainter peintre(&exporte);
+            svg.render(&peintre);
+        } else {
+            const QStringList arguments =
+                lecteur == "gs" ? QStringList{"-q",
+                                              "-dSAFER",
+                                              "-dBATCH",
+                                              "-dNOPAUSE",
+                                              "-sDEVICE=png16m",
+                                              "-r100",
+                                              "-sOutputFile=page.png",
+                                              nom}
+                                : QStringList{"-r", "100", "-png", "-singlefile", nom, "page"};
+            QCOMPARE(QProcess::execute(programme, arguments), 0);
+            QVERIFY(exporte.load("page.png"));
+        }
+        exporte.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath(nom + ".png"));
         for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
             QVERIFY2(pixelsDeCouleur(exporte, couleur) > 200, qPrintable(QColor(couleur).name()));
-        QCOMPARE(exporte.convertToFormat(QImage::Format_RGB32), vu);
     }
 
     // On the screens the station runs on, with the window filling the screen,
