@@ -115,6 +115,7 @@ void Graphique::setAxisScale(int axisId, double min, double max, double step)
         }
     }
     if (demarre) {
+        terminerTracesVidees();
         replot();
     }
 }
@@ -128,6 +129,8 @@ void Graphique::setPause(bool pauseActive)
         courbe->setPause(pauseActive);
     }
     if (timerId == 0 && !pauseActive) {
+        // The buffers start again empty.
+        terminerTracesVidees();
         timerId = startTimer(intervalleRafraichissement);
         horloge.start();
         replot();
@@ -203,23 +206,8 @@ void Graphique::rafraichir()
         int& traces = pointsTraces[it.key()];
         // A count below what was painted means the buffer was cleared: a new
         // trace begins in the next trend colour.
-        if (n < traces) {
-            traces = 0;
-            // The sweep clock starts again with the trace, so that a buffer
-            // that wrapped on its own is not cleared once more by the clock.
-            if (horloge.isValid()) {
-                horloge.start();
-            }
-            indexCouleur = (indexCouleur + 1) % nbCourbes;
-            if (indexCouleur == 0) {
-                traceCourante[it.key()].clear();
-                effacerBalayages();
-                courbe->setCouleur(indexCouleur);
-                replot();
-            } else {
-                garderBalayage(it.key(), courbe);
-                courbe->setCouleur(indexCouleur);
-            }
+        if (n < traces && commencerTrace(it.key(), courbe)) {
+            replot();
         }
         if (traces < n) {
             QVector<QPointF>& trace = traceCourante[it.key()];
@@ -234,11 +222,50 @@ void Graphique::rafraichir()
     }
 }
 
+// The curve's buffer was cleared: a new trace begins in the next trend colour.
+// The trace that ended is kept as a sweep of the trend, or all the sweeps are
+// wiped when the colours wrap. Returns whether the plot must be redrawn for
+// the screen to show what is kept.
+bool Graphique::commencerTrace(const QString& titre, Courbe* courbe)
+{
+    pointsTraces[titre] = 0;
+    // The sweep clock starts again with the trace, so that a buffer that
+    // wrapped on its own is not cleared once more by the clock.
+    if (horloge.isValid()) {
+        horloge.start();
+    }
+    indexCouleur = (indexCouleur + 1) % nbCourbes;
+    bool redessiner = true;
+    if (indexCouleur == 0) {
+        traceCourante[titre].clear();
+        effacerBalayages();
+    } else {
+        redessiner = garderBalayage(titre, courbe);
+    }
+    courbe->setCouleur(indexCouleur);
+    return redessiner;
+}
+
+// Before a replot: the traces whose buffers were cleared since the last tick
+// (by a resume or a shorter window) end now, so that the replot keeps them as
+// the screen showed them.
+void Graphique::terminerTracesVidees()
+{
+    for (auto it = courbes.constBegin(); it != courbes.constEnd(); ++it) {
+        if (!it.value()) {
+            break;
+        }
+        if (static_cast<int>(it.value()->dataSize()) < pointsTraces.value(it.key())) {
+            commencerTrace(it.key(), it.value());
+        }
+    }
+}
+
 // The trace that just ended stays on screen under the next ones: it becomes a
 // plot item of its own. A trend count lowered since the sweeps began leaves
-// more sweeps than it shows; the oldest go, and the plot is redrawn without
-// them.
-void Graphique::garderBalayage(const QString& titre, Courbe* courbe)
+// more sweeps than it shows; the oldest go, and the plot must be redrawn
+// without them (the return value).
+bool Graphique::garderBalayage(const QString& titre, Courbe* courbe)
 {
     QVector<QPointF>& trace = traceCourante[titre];
     QList<QwtPlotCurve*>& gardes = balayages[titre];
@@ -256,9 +283,7 @@ void Graphique::garderBalayage(const QString& titre, Courbe* courbe)
         delete gardes.takeFirst();
         retires = true;
     }
-    if (retires) {
-        replot();
-    }
+    return retires;
 }
 
 void Graphique::effacerBalayages()

@@ -58,7 +58,9 @@ protected:
 private:
     void attacherCourbe(Courbe* courbe);
     void rafraichir();
-    void garderBalayage(const QString& titre, Courbe* courbe);
+    bool commencerTrace(const QString& titre, Courbe* courbe);
+    void terminerTracesVidees();
+    bool garderBalayage(const QString& titre, Courbe* courbe);
     void effacerBalayages();
 
     // Points of each curve's current trace, copied as they are painted: the
