@@ -135,8 +135,6 @@ private Q_SLOTS:
     void pdfExportIsOneVectorPage();
     void postScriptExportIsVectorPostScript_data();
     void postScriptExportIsVectorPostScript();
-    void captionNamesMomentAndSource_data();
-    void captionNamesMomentAndSource();
     void printedPageFitsPlotsAndCaption_data();
     void printedPageFitsPlotsAndCaption();
     void svgExportCopiesSnapshotOverExistingFile();
@@ -348,26 +346,6 @@ void ExportGraphiqueTest::verifierPostScript(const QString& fichier)
                         QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=png16m"),
                         QStringLiteral("-r40"), QStringLiteral("-sOutputFile=") + page, fichier}));
     QVERIFY(pixelsDeCourbe(QImage(page)) > 200);
-}
-
-void ExportGraphiqueTest::captionNamesMomentAndSource_data()
-{
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("legende");
-    const QString instant = QStringLiteral("Instantané du 07/03/2026 à 14:05:09");
-    QTest::newRow("port") << "port /dev/ttyUSB0: FT232R USB UART"
-                          << instant + " — port /dev/ttyUSB0: FT232R USB UART";
-    QTest::newRow("capture file") << "fichier acquisition3.csv"
-                                  << instant + " — fichier acquisition3.csv";
-    QTest::newRow("no source yet") << QString() << instant;
-}
-
-void ExportGraphiqueTest::captionNamesMomentAndSource()
-{
-    QFETCH(QString, source);
-    QFETCH(QString, legende);
-    QCOMPARE(ExportGraphique::legende(QDateTime(QDate(2026, 3, 7), QTime(14, 5, 9)), source),
-             legende);
 }
 
 // The page of a PDF or PostScript export presents the plots: landscape for a

@@ -3,6 +3,7 @@
 #include "Fenetre.h"
 #include "DialogueAutomatique.h"
 #include "RegardFenetre.h"
+#include "display/PixelsEcran.h"
 #include "serial/InstrumentTerminal.h"
 
 #include "Courbe.h"
@@ -15,13 +16,11 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QSvgRenderer>
@@ -34,33 +33,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Pixels of a widget as they are on the X screen, direct painting included
-// (QWidget::grab would draw the plots afresh instead).
-QImage ecran(QWidget* widget)
-{
-    QCoreApplication::processEvents();
-    const QPoint origine = widget->mapTo(widget->window(), QPoint(0, 0));
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(widget->window()->winId(), origine.x(), origine.y(), widget->width(),
-                     widget->height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
-}
-
-int pixelsDeCouleur(const QImage& image, const QColor& couleur)
-{
-    int nombre = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (std::abs(pixel.red() - couleur.red()) + std::abs(pixel.green() - couleur.green()) +
-                    std::abs(pixel.blue() - couleur.blue()) <
-                40)
-                ++nombre;
-        }
-    return nombre;
-}
 
 // Read access to the plot's trend count, which has no getter of its own.
 struct AccesGraphique : Graphique
@@ -553,7 +525,7 @@ private slots:
             QTest::qWait(150);
         }
         QWidget* zone = controle<QWidget>("graphiqueContainer");
-        const QImage vu = ecran(zone);
+        const QImage vu = PixelsEcran::capturer(zone);
 
         DialogueAutomatique operateur(QDir::current().absoluteFilePath(nom));
         QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
@@ -586,7 +558,8 @@ private slots:
         }
         exporte.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath(nom + ".png"));
         for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
-            QVERIFY2(pixelsDeCouleur(exporte, couleur) > 200, qPrintable(QColor(couleur).name()));
+            QVERIFY2(PixelsEcran::compter(exporte, couleur) > 200,
+                     qPrintable(QColor(couleur).name()));
     }
 
     // On the screens the station runs on, with the window filling the screen,

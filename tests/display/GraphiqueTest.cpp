@@ -1,8 +1,8 @@
 #include "Graphique.h"
 #include "Courbe.h"
 #include "Tampon.h"
+#include "display/PixelsEcran.h"
 
-#include <QScreen>
 #include <QThread>
 #include <QtTest>
 #include <cmath>
@@ -51,34 +51,6 @@ void remplir(Tampon* tampon, int nombre, double niveau)
     for (int i = 0; i < nombre; ++i) {
         tampon->ajouterValeur(niveau + 8 * std::sin(i / 15.0));
     }
-}
-
-// Pixels of the canvas as they are on the X screen, direct painting included
-// (QWidget::grab would redraw the plot from scratch instead).
-QImage ecran(QWidget* widget)
-{
-    QCoreApplication::processEvents();
-    const QPoint origine = widget->mapTo(widget->window(), QPoint(0, 0));
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(widget->window()->winId(), origine.x(), origine.y(), widget->width(),
-                     widget->height())
-        .toImage();
-}
-
-int pixelsDeCouleur(const QImage& image, QColor couleur)
-{
-    int nombre = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (std::abs(pixel.red() - couleur.red()) + std::abs(pixel.green() - couleur.green()) +
-                    std::abs(pixel.blue() - couleur.blue()) <
-                40) {
-                ++nombre;
-            }
-        }
-    }
-    return nombre;
 }
 
 void enregistrer(const QImage& image, const QString& nom)
@@ -170,8 +142,8 @@ void GraphiqueTest::tendanceSuperposeLesBalayagesAlEcran()
     const QColor bleu(Qt::darkBlue), cyan(Qt::darkCyan), magenta(Qt::darkMagenta);
     remplir(tampon, 600, 20);
     plot.tick();
-    QImage image = ecran(plot.canvas());
-    QVERIFY(pixelsDeCouleur(image, bleu) > 100);
+    QImage image = PixelsEcran::capturer(plot.canvas());
+    QVERIFY(PixelsEcran::compter(image, bleu) > 100);
 
     plot.flushCourbesData();
     remplir(tampon, 400, 50);
@@ -179,19 +151,19 @@ void GraphiqueTest::tendanceSuperposeLesBalayagesAlEcran()
     plot.flushCourbesData();
     remplir(tampon, 300, 80);
     plot.tick();
-    image = ecran(plot.canvas());
-    enregistrer(ecran(&plot), "graphique-tendance.png");
-    QVERIFY(pixelsDeCouleur(image, bleu) > 100);
-    QVERIFY(pixelsDeCouleur(image, cyan) > 100);
-    QVERIFY(pixelsDeCouleur(image, magenta) > 100);
+    image = PixelsEcran::capturer(plot.canvas());
+    enregistrer(PixelsEcran::capturer(&plot), "graphique-tendance.png");
+    QVERIFY(PixelsEcran::compter(image, bleu) > 100);
+    QVERIFY(PixelsEcran::compter(image, cyan) > 100);
+    QVERIFY(PixelsEcran::compter(image, magenta) > 100);
 
     plot.flushCourbesData();
     remplir(tampon, 200, 35);
     plot.tick();
-    image = ecran(plot.canvas());
-    QVERIFY(pixelsDeCouleur(image, bleu) > 50);
-    QCOMPARE(pixelsDeCouleur(image, cyan), 0);
-    QCOMPARE(pixelsDeCouleur(image, magenta), 0);
+    image = PixelsEcran::capturer(plot.canvas());
+    QVERIFY(PixelsEcran::compter(image, bleu) > 50);
+    QCOMPARE(PixelsEcran::compter(image, cyan), 0);
+    QCOMPARE(PixelsEcran::compter(image, magenta), 0);
 }
 
 void GraphiqueTest::remplissageAuDelaDuTraceNeCommencePasDeTrace()
@@ -354,12 +326,12 @@ void GraphiqueTest::tendanceGardeeAuRedessin()
     } else if (action == "axis") {
         plot.setAxisScale(QwtPlot::xBottom, 0, 2.5); // 250 points: the buffer is cleared
     }
-    const QImage image = ecran(plot.canvas());
+    const QImage image = PixelsEcran::capturer(plot.canvas());
     enregistrer(image, "graphique-tendance-" + action + ".png");
     QCOMPARE(plot.canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32),
              image.convertToFormat(QImage::Format_RGB32));
     for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
-        QVERIFY2(pixelsDeCouleur(image, couleur) > 100, qPrintable(QColor(couleur).name()));
+        QVERIFY2(PixelsEcran::compter(image, couleur) > 100, qPrintable(QColor(couleur).name()));
 }
 
 // At most nbCourbes - 1 earlier sweeps are kept beside the live curve, also
