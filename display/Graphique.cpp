@@ -129,7 +129,8 @@ void Graphique::setPause(bool pauseActive)
         courbe->setPause(pauseActive);
     }
     if (timerId == 0 && !pauseActive) {
-        // The buffers start again empty.
+        // The buffers start again empty: the traces shown before the pause end
+        // here, and the replot keeps them in the trend.
         terminerTracesVidees();
         timerId = startTimer(intervalleRafraichissement);
         horloge.start();

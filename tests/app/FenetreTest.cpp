@@ -379,16 +379,6 @@ private slots:
         invoquer("setPeriode", Q_ARG(double, 3.2));
         for (const char* canal : {"CO2", "O2", "Flux"})
             QCOMPARE(echelle(plot(canal), QwtPlot::xBottom).second, (3.2 + 0.25) * 3);
-        // The sweep fills the 10.35 s axis: 1035 points at 100 Hz, the last one
-        // at 10.34 s, before the next sweep starts.
-        Tampon* o2 = tampon("O2");
-        o2->viderDonnees();
-        for (int i = 0; i < 1035; ++i)
-            o2->ajouterValeur(50);
-        QCOMPARE(o2->size(), size_t(1035));
-        QVERIFY(std::abs(o2->sample(1034).x() - 10.34) < 1e-6);
-        o2->ajouterValeur(50);
-        QCOMPARE(o2->size(), size_t(1));
         const QString panneau = controle<QTextEdit>("valeursTexte")->toPlainText();
         QVERIFY2(panneau.contains("Période respiratoire"), qPrintable(panneau));
         QVERIFY2(panneau.contains("3.2 seconde(s)"), qPrintable(panneau));
