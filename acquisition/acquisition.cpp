@@ -234,15 +234,17 @@ void acquisition::setCapture(bool start)
 
     if (!start) {
         // Stop what actually runs, even if the source has changed since it
-        // started (the device list may have been refilled meanwhile).
-        if (enCours) {
-            if (rejeu)
-                arreterRejeu();
-            else
-                dansMonThread([this] { arreterDirect(); });
-        } else if (src.isEmpty()) {
-            signaler(2, tr("La source n'est pas valide"), 1);
+        // started (the device list may have been refilled meanwhile). A stop
+        // while nothing runs is the release that follows a refused or abandoned
+        // start: it has nothing to stop and nothing to tell the operator.
+        if (!enCours) {
+            qDebug() << "acquisition: arrêt demandé sans acquisition en cours";
+            return;
         }
+        if (rejeu)
+            arreterRejeu();
+        else
+            dansMonThread([this] { arreterDirect(); });
         return;
     }
 

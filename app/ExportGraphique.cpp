@@ -1,11 +1,13 @@
 #include "ExportGraphique.h"
 
 #include "ConvertisseurPostScript.h"
+#include "MiseEnPage.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
 #include <QImageWriter>
 #include <QPainter>
 #include <QPicture>
@@ -132,11 +134,12 @@ QPicture dessinVectoriel(QWidget* conteneur)
     return dessin;
 }
 
-// Prints the container on one page of a PDF document. For a document to be
-// turned into PostScript, the PDF/A-1b flavour makes Qt draw whatever is still
-// translucent opaque (PDF/A-1 forbids transparency): cairo would otherwise paste
-// a bitmap wherever translucent drawing overlaps other drawing.
-bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque)
+// Prints the container on one page of a PDF document, laid out with its
+// caption (MiseEnPage). For a document to be turned into PostScript, the
+// PDF/A-1b flavour makes Qt draw whatever is still translucent opaque (PDF/A-1
+// forbids transparency): cairo would otherwise paste a bitmap wherever
+// translucent drawing overlaps other drawing.
+bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque, const QString& legende)
 {
     if (!conteneur) {
         qDebug() << "PDF export: no plots area to draw";
@@ -149,21 +152,18 @@ bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque)
     printer.setOutputFormat(QPrinter::PdfFormat);
     if (opaque)
         printer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+    MiseEnPage::preparer(printer, conteneur->size());
     QPainter painter;
     if (!painter.begin(&printer)) {
         qDebug() << "PDF export: cannot write" << nomFichier;
         return false;
     }
-    // QPainter::drawPicture already scales from the screen to the printer
-    // resolution; a plots area larger than the printable area is shrunk to fit
-    // it.
-    const QSizeF taille(conteneur->width() * qreal(printer.logicalDpiX()) / dessin.logicalDpiX(),
-                        conteneur->height() * qreal(printer.logicalDpiY()) / dessin.logicalDpiY());
-    const QSizeF page = printer.pageLayout().paintRectPixels(printer.resolution()).size();
-    const qreal facteur =
-        qMin<qreal>(1.0, qMin(page.width() / taille.width(), page.height() / taille.height()));
-    painter.scale(facteur, facteur);
-    painter.drawPicture(0, 0, dessin);
+    // Without ligatures, the caption reads back letter for letter ("fichier",
+    // not its "fi" ligature) when it is copied or searched.
+    QFont police = conteneur->font();
+    police.setPointSizeF(9);
+    police.setStyleStrategy(QFont::PreferNoShaping);
+    MiseEnPage::imprimer(painter, printer, dessin, conteneur->size(), legende, police);
     return painter.end();
 }
 
@@ -187,11 +187,26 @@ QString ExportGraphique::nomPropose(const QDateTime& moment)
     return tr("exportation_") + moment.toString(tr("dd_MM_yyyy_hh_mm_ss")) + QStringLiteral(".png");
 }
 
+QString ExportGraphique::legende(const QDateTime& moment, const QString& source)
+{
+    const QString instant = tr("Instantané du %1 à %2")
+                                .arg(moment.toString(QStringLiteral("dd/MM/yyyy")),
+                                     moment.toString(QStringLiteral("hh:mm:ss")));
+    return source.isEmpty() ? instant : tr("%1 — %2").arg(instant, source);
+}
+
 QString ExportGraphique::filtreImages()
 {
+    // PNG first: a save dialog that selects this filter gives the proposed name
+    // the suffix of the filter's first pattern, and the proposed name is a PNG.
     QStringList motifs;
-    for (const QByteArray& format : QImageWriter::supportedImageFormats())
-        motifs << QStringLiteral("*.") + QString::fromLatin1(format);
+    for (const QByteArray& format : QImageWriter::supportedImageFormats()) {
+        const QString motif = QStringLiteral("*.") + QString::fromLatin1(format);
+        if (format == "png")
+            motifs.prepend(motif);
+        else
+            motifs << motif;
+    }
     if (motifs.isEmpty())
         return QString();
     return tr("Images (%1)").arg(motifs.join(QLatin1Char(' ')));
@@ -251,7 +266,8 @@ bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fic
 }
 
 bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
-                               const QString& nomFichier, const QString& fichierSvg)
+                               const QString& nomFichier, const QString& fichierSvg,
+                               const QString& legende)
 {
     if (nomFichier.isEmpty()) {
         qDebug() << "export: no file name, nothing written";
@@ -259,11 +275,12 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
     }
     switch (formatPourNom(nomFichier)) {
     case Format::Pdf:
-        return ecrirePdf(conteneur, nomFichier);
+        return ecrirePdf(conteneur, nomFichier, legende);
     case Format::PostScript:
         return ecrirePostScript(
             conteneur, nomFichier,
-            extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0);
+            extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0,
+            legende);
     case Format::Svg:
         return copierSvg(fichierSvg, nomFichier);
     case Format::Image:
@@ -272,12 +289,14 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
     return ecrireImage(instantane, nomFichier);
 }
 
-bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier)
+bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
+                                const QString& legende)
 {
-    return imprimerPdf(conteneur, nomFichier, false);
+    return imprimerPdf(conteneur, nomFichier, false, legende);
 }
 
-bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps)
+bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps,
+                                       const QString& legende)
 {
     const QTemporaryDir dossier;
     if (!dossier.isValid()) {
@@ -285,7 +304,7 @@ bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFic
         return false;
     }
     const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
-    if (!imprimerPdf(conteneur, pdf, true))
+    if (!imprimerPdf(conteneur, pdf, true, legende))
         return false;
     std::string postScript;
     std::string erreur;

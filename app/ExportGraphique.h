@@ -25,8 +25,13 @@ public:
 
     // "exportation_dd_MM_yyyy_hh_mm_ss.png" for the given local date and time.
     static QString nomPropose(const QDateTime& moment);
-    // "Images (*.bmp *.jpg ...)" over every writable image format; empty when
-    // there is none.
+    // The caption printed under the plots of a PDF or PostScript page:
+    // "Instantané du dd/MM/yyyy à hh:mm:ss — " and the source described, or the
+    // moment alone when the source is empty.
+    static QString legende(const QDateTime& moment, const QString& source);
+    // "Images (*.png *.bmp *.jpg ...)" over every writable image format, PNG
+    // first and the others in the image writer's order; empty when there is
+    // none.
     static QString filtreImages();
     // The save dialog's filters in order (PDF, SVG, PostScript, images) joined by
     // ";;".
@@ -42,14 +47,18 @@ public:
     static bool ecrireSvgInstantane(QWidget* conteneur, const QString& fichierSvg);
 
     // Writes the export file nomFichier (an empty name, a cancelled dialog,
-    // writes nothing). The container is drawn for PDF and PostScript, fichierSvg
-    // is copied for SVG and instantane saved for raster images.
+    // writes nothing). The container is drawn for PDF and PostScript, on one
+    // page with legende under it, fichierSvg is copied for SVG and instantane
+    // saved for raster images.
     static bool exporter(QWidget* conteneur, const QPixmap& instantane, const QString& nomFichier,
-                         const QString& fichierSvg = fichierSvgTemporaire());
+                         const QString& fichierSvg = fichierSvgTemporaire(),
+                         const QString& legende = QString());
 
-    static bool ecrirePdf(QWidget* conteneur, const QString& nomFichier);
+    static bool ecrirePdf(QWidget* conteneur, const QString& nomFichier,
+                          const QString& legende = QString());
     // With eps set, the document is Encapsulated PostScript.
-    static bool ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps = false);
+    static bool ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps = false,
+                                 const QString& legende = QString());
     // Replaces nomFichier by a copy of fichierSvg.
     static bool copierSvg(const QString& fichierSvg, const QString& nomFichier);
     static bool ecrireImage(const QPixmap& instantane, const QString& nomFichier);

@@ -12,10 +12,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -45,6 +48,23 @@ void attacherGrille(QwtPlot* plot)
 QString composante(int valeur)
 {
     return QString::number(valeur);
+}
+
+// The combo box sizes itself to its longest entry; a path typed into it is
+// given the room it needs the same way, up to the selector's maximum width.
+void ajusterLargeurSource(QComboBox* source, const QString& texte)
+{
+    QStyleOptionComboBox option;
+    option.initFrom(source);
+    option.editable = source->isEditable();
+    option.frame = source->hasFrame();
+    const QFontMetrics mesures = source->fontMetrics();
+    // The line edit keeps a margin of two pixels on each side of its text, and
+    // the cursor after it.
+    const QSize contenu(mesures.horizontalAdvance(texte) + 6, mesures.height());
+    const int largeur =
+        source->style()->sizeFromContents(QStyle::CT_ComboBox, &option, contenu, source).width();
+    source->setMinimumWidth(qMin(largeur, source->maximumWidth()));
 }
 
 } // namespace
@@ -149,6 +169,8 @@ void Fenetre::connecterCommandes()
     // The selector announces its choice by signature: the worker takes the text.
     connect(ui->source, SIGNAL(currentIndexChanged(QString)), acq, SLOT(setSource(QString)));
     connect(ui->source, SIGNAL(editTextChanged(QString)), acq, SLOT(setSource(QString)));
+    connect(ui->source, &QComboBox::editTextChanged, this,
+            [this](const QString& texte) { ajusterLargeurSource(ui->source, texte); });
     connect(ui->btnCapturer, &QPushButton::toggled, this, &Fenetre::capture);
     connect(ui->btnCapturer, &QPushButton::toggled, acq, &acquisition::setCapture);
     // The worker's thread waits until the window has handled a message or a list.

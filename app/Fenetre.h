@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
@@ -73,6 +74,9 @@ private:
     bool pauseActive;
     double periode;
     QPixmap snapshot;
+    QDateTime momentInstantane; // when the snapshot was taken
+    // The source of what the plots show, as the printed caption names it.
+    QString sourceAffichee;
     QHash<QString, Graphique*> graphiques;
     Tampon* tamponCO2;
     Tampon* tamponO2;

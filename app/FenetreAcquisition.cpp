@@ -9,6 +9,7 @@
 
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
 
@@ -38,10 +39,13 @@ void Fenetre::capture(bool start)
 {
     qDebug() << " ";
     qDebug() << "Fenetre: " << QThread::currentThreadId();
-    if (start)
+    if (start) {
+        const QString port = ui->source->currentText();
+        sourceAffichee = port.isEmpty() ? QString() : tr("port %1").arg(port);
         setDecalage();
-    else
+    } else {
         calcPeriode->resetData();
+    }
     for (Graphique* plot : qAsConst(graphiques)) {
         if (start)
             plot->flushCourbesData();
@@ -69,6 +73,7 @@ void Fenetre::rejouer(bool start)
         return;
     }
 
+    sourceAffichee = tr("fichier %1").arg(QFileInfo(fichier).fileName());
     setDecalage();
     for (Graphique* plot : qAsConst(graphiques)) {
         plot->flushCourbesData();

@@ -13,6 +13,7 @@
 void Fenetre::takeSnapshot()
 {
     snapshot = ExportGraphique::prendreInstantane(ui->graphiqueContainer);
+    momentInstantane = QDateTime::currentDateTime();
 }
 
 void Fenetre::exportation()
@@ -21,6 +22,7 @@ void Fenetre::exportation()
     QString fichierSvg = ExportGraphique::fichierSvgTemporaire();
     QWidget* conteneur = ui->graphiqueContainer;
     QPixmap instantane;
+    QDateTime moment = momentInstantane;
     if (ui->tabWidget->currentWidget() == ui->tab_moyennes) {
         // The averaged-data tab exports its own plots. It is frozen with the
         // pause already, so what it shows now is what it showed when the pause
@@ -29,10 +31,13 @@ void Fenetre::exportation()
         conteneur = ongletMoyennes->zoneGraphiques();
         fichierSvg = dossierSvg.filePath(QStringLiteral("moyennes.svg"));
         instantane = ExportGraphique::prendreInstantane(conteneur, fichierSvg);
+        if (!pauseActive)
+            moment = QDateTime::currentDateTime();
     } else {
         if (!pauseActive)
             takeSnapshot();
         instantane = snapshot;
+        moment = momentInstantane;
     }
 
     const QString nomPropose = ExportGraphique::nomPropose(QDateTime::currentDateTime());
@@ -41,5 +46,6 @@ void Fenetre::exportation()
     const QString nomFichier = QFileDialog::getSaveFileName(
         this, tr("Exportation"), nomPropose, ExportGraphique::filtres(), &filtreImages,
         QFileDialog::DontConfirmOverwrite);
-    ExportGraphique::exporter(conteneur, instantane, nomFichier, fichierSvg);
+    ExportGraphique::exporter(conteneur, instantane, nomFichier, fichierSvg,
+                              ExportGraphique::legende(moment, sourceAffichee));
 }

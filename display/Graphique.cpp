@@ -6,8 +6,8 @@
 #include <QDebug>
 #include <QPen>
 #include <QTimerEvent>
-#include <limits>
 #include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
 #include <qwt_plot_directpainter.h>
 #include <qwt_scale_div.h>
 
@@ -24,15 +24,22 @@ Tampon* tamponDe(Courbe* courbe)
     return dynamic_cast<Tampon*>(courbe->data());
 }
 
-// Seconds of the x axis to a whole window length, truncated toward zero and
-// kept inside the int range.
-int dureeEntiere(double secondes)
+// A finished sweep drawn as its curve drew it, just under the curve's live
+// trace; the newer sweeps lie over the older ones, as on screen.
+QwtPlotCurve* copieDeBalayage(const Courbe* courbe, const QVector<QPointF>& points, double z)
 {
-    constexpr double limite = std::numeric_limits<int>::max();
-    if (!(secondes > -limite)) {
-        return secondes < 0 ? -std::numeric_limits<int>::max() : 0;
-    }
-    return secondes >= limite ? std::numeric_limits<int>::max() : static_cast<int>(secondes);
+    auto* balayage = new QwtPlotCurve;
+    balayage->setPen(courbe->pen());
+    balayage->setStyle(courbe->style());
+    balayage->setRenderHint(QwtPlotItem::RenderAntialiased,
+                            courbe->testRenderHint(QwtPlotItem::RenderAntialiased));
+    balayage->setPaintAttribute(QwtPlotCurve::ClipPolygons,
+                                courbe->testPaintAttribute(QwtPlotCurve::ClipPolygons));
+    balayage->setItemAttribute(QwtPlotItem::Legend, false);
+    balayage->setItemAttribute(QwtPlotItem::AutoScale, false);
+    balayage->setSamples(points);
+    balayage->setZ(z);
+    return balayage;
 }
 
 } // namespace
@@ -69,6 +76,7 @@ Graphique::Graphique(QList<Courbe*> liste, QWidget* parent)
 // plot does not delete it a second time.
 Graphique::~Graphique()
 {
+    effacerBalayages();
     for (Courbe* courbe : qAsConst(courbes)) {
         delete courbe;
     }
@@ -95,16 +103,19 @@ void Graphique::setAxisScale(int axisId, double min, double max, double step)
     // reads the x width before any replot, so apply it now.
     updateAxes();
     if (axisId == QwtPlot::xBottom) {
+        // The sweep clock measures the same span: the buffers' own wrap and
+        // the clock end a sweep together.
         for (Courbe* courbe : qAsConst(courbes)) {
             if (!courbe) {
                 break;
             }
             if (Tampon* tampon = tamponDe(courbe)) {
-                tampon->setDuree(dureeEntiere(max));
+                tampon->setDuree(max - min);
             }
         }
     }
     if (demarre) {
+        terminerTracesVidees();
         replot();
     }
 }
@@ -118,6 +129,9 @@ void Graphique::setPause(bool pauseActive)
         courbe->setPause(pauseActive);
     }
     if (timerId == 0 && !pauseActive) {
+        // The buffers start again empty: the traces shown before the pause end
+        // here, and the replot keeps them in the trend.
+        terminerTracesVidees();
         timerId = startTimer(intervalleRafraichissement);
         horloge.start();
         replot();
@@ -193,19 +207,90 @@ void Graphique::rafraichir()
         int& traces = pointsTraces[it.key()];
         // A count below what was painted means the buffer was cleared: a new
         // trace begins in the next trend colour.
-        if (n < traces) {
-            traces = 0;
-            indexCouleur = (indexCouleur + 1) % nbCourbes;
-            courbe->setCouleur(indexCouleur);
-            if (indexCouleur == 0) {
-                replot();
-            }
+        if (n < traces && commencerTrace(it.key(), courbe)) {
+            replot();
         }
         if (traces < n) {
+            QVector<QPointF>& trace = traceCourante[it.key()];
+            for (int i = traces; i < n; ++i) {
+                trace.append(courbe->sample(i));
+            }
             // Starting one point back joins the segment to the painted trace;
             // the painter clamps -1 to the first point.
             directPainter->drawSeries(courbe, traces - 1, n - 1);
             traces = n;
         }
+    }
+}
+
+// The curve's buffer was cleared: a new trace begins in the next trend colour.
+// The trace that ended is kept as a sweep of the trend, or all the sweeps are
+// wiped when the colours wrap. Returns whether the plot must be redrawn for
+// the screen to show what is kept.
+bool Graphique::commencerTrace(const QString& titre, Courbe* courbe)
+{
+    pointsTraces[titre] = 0;
+    // The sweep clock starts again with the trace, so that a buffer that
+    // wrapped on its own is not cleared once more by the clock.
+    if (horloge.isValid()) {
+        horloge.start();
+    }
+    indexCouleur = (indexCouleur + 1) % nbCourbes;
+    bool redessiner = true;
+    if (indexCouleur == 0) {
+        traceCourante[titre].clear();
+        effacerBalayages();
+    } else {
+        redessiner = garderBalayage(titre, courbe);
+    }
+    courbe->setCouleur(indexCouleur);
+    return redessiner;
+}
+
+// Before a replot: the traces whose buffers were cleared since the last tick
+// (by a resume or a shorter window) end now, so that the replot keeps them as
+// the screen showed them.
+void Graphique::terminerTracesVidees()
+{
+    for (auto it = courbes.constBegin(); it != courbes.constEnd(); ++it) {
+        if (!it.value()) {
+            break;
+        }
+        if (static_cast<int>(it.value()->dataSize()) < pointsTraces.value(it.key())) {
+            commencerTrace(it.key(), it.value());
+        }
+    }
+}
+
+// The trace that just ended stays on screen under the next ones: it becomes a
+// plot item of its own. A trend count lowered since the sweeps began leaves
+// more sweeps than it shows; the oldest go, and the plot must be redrawn
+// without them (the return value).
+bool Graphique::garderBalayage(const QString& titre, Courbe* courbe)
+{
+    QVector<QPointF>& trace = traceCourante[titre];
+    QList<QwtPlotCurve*>& gardes = balayages[titre];
+    if (!trace.isEmpty()) {
+        // The sweeps are wiped when the colours wrap, after at most nbCourbes
+        // of them: their z stays under the curve's for thousands of sweeps.
+        const double z = gardes.isEmpty() ? courbe->z() - 0.5 : gardes.constLast()->z() + 1e-4;
+        QwtPlotCurve* balayage = copieDeBalayage(courbe, trace, z);
+        balayage->attach(this);
+        gardes.append(balayage);
+    }
+    trace.clear();
+    bool retires = false;
+    while (gardes.size() > nbCourbes - 1) {
+        delete gardes.takeFirst();
+        retires = true;
+    }
+    return retires;
+}
+
+void Graphique::effacerBalayages()
+{
+    for (QList<QwtPlotCurve*>& gardes : balayages) {
+        qDeleteAll(gardes); // deleting an item detaches it
+        gardes.clear();
     }
 }

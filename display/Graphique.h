@@ -3,16 +3,23 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <QPointF>
 #include <QString>
+#include <QVector>
 #include <qwt_plot.h>
 
 class Courbe;
+class QwtPlotCurve;
 class QwtPlotDirectPainter;
 
 // Live plot of one channel, drawn like a sweeping oscilloscope: every 25 ms the
 // points that arrived since the previous tick are painted straight onto the
 // canvas; a full replot happens only when the trend colours wrap, on resume
 // and when a scale changes after the first tick.
+//
+// The earlier sweeps of a trend are kept as plot items of their own, in the
+// colours they were painted in, so that every repaint (a resize, an uncovered
+// window, a grab or an export) shows what the direct painting put on screen.
 class Graphique : public QwtPlot
 {
     Q_OBJECT
@@ -22,7 +29,8 @@ public:
     ~Graphique() override;
 
     // Hides QwtPlot::setAxisScale (not virtual) so that the buffers' windows
-    // follow the x axis; call it through a Graphique.
+    // follow the x axis: they hold the axis span exactly, so that a sweep ends
+    // at the right edge; call it through a Graphique.
     void setAxisScale(int axisId, double min, double max, double step = 0);
 
 public Q_SLOTS:
@@ -50,4 +58,14 @@ protected:
 private:
     void attacherCourbe(Courbe* courbe);
     void rafraichir();
+    bool commencerTrace(const QString& titre, Courbe* courbe);
+    void terminerTracesVidees();
+    bool garderBalayage(const QString& titre, Courbe* courbe);
+    void effacerBalayages();
+
+    // Points of each curve's current trace, copied as they are painted: the
+    // buffer is emptied when the trace ends.
+    QHash<QString, QVector<QPointF>> traceCourante;
+    // Each curve's earlier sweeps still on screen, oldest first; owned.
+    QHash<QString, QList<QwtPlotCurve*>> balayages;
 };

@@ -33,14 +33,6 @@ int capaciteDe(double duree, double periode)
     return std::max(1, enEchantillons(duree, periode));
 }
 
-int tronquer(double valeur)
-{
-    if (!(valeur > -maxEchantillons)) {
-        return valeur < 0 ? -maxEchantillons : 0;
-    }
-    return valeur >= maxEchantillons ? maxEchantillons : static_cast<int>(valeur);
-}
-
 } // namespace
 
 Tampon::Tampon(double periodeInitiale, double dureeInitiale)
@@ -128,7 +120,7 @@ void Tampon::setPause(bool pause)
     }
 }
 
-void Tampon::setDuree(int nouvelleDuree)
+void Tampon::setDuree(double nouvelleDuree)
 {
     QWriteLocker verrouEcriture(&verrou);
     appliquerDuree(nouvelleDuree);
@@ -142,7 +134,7 @@ void Tampon::setPeriodeEchantillonnage(double nouvellePeriode)
     }
     QWriteLocker verrouEcriture(&verrou);
     periode = nouvellePeriode;
-    appliquerDuree(tronquer(duree));
+    appliquerDuree(duree);
 }
 
 void Tampon::setDecalage(double nouveauRetard, double nouveauMasque)
@@ -151,11 +143,11 @@ void Tampon::setDecalage(double nouveauRetard, double nouveauMasque)
     fileRetard.clear();
     retard = enEchantillons(nouveauRetard, periode);
     masque = enEchantillons(nouveauMasque, periode);
-    appliquerDuree(tronquer(duree));
+    appliquerDuree(duree);
 }
 
 // Caller holds the write lock.
-void Tampon::appliquerDuree(int nouvelleDuree)
+void Tampon::appliquerDuree(double nouvelleDuree)
 {
     duree = nouvelleDuree;
     const int c = capaciteDe(duree, periode);

@@ -27,12 +27,14 @@ public:
     void ajouterValeur(double valeur);
     void viderDonnees();
     void setPause(bool pauseActive);
-    void setDuree(int duree);
+    // The window in seconds; it holds duree / periode points, rounded up, so a
+    // window of 10.99 s at 0.01 s holds 1099 points.
+    void setDuree(double duree);
     void setPeriodeEchantillonnage(double periode);
     void setDecalage(double retard, double masque);
 
 private:
-    void appliquerDuree(int duree);
+    void appliquerDuree(double duree);
 
     QVector<QPointF> points;
     QQueue<double> fileRetard;

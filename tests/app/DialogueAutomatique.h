@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 
 // Answers the next modal dialog the code under test opens, as an operator would:
@@ -23,6 +24,7 @@ public:
     }
 
     int vus = 0;
+    QStringList boites; // the texts of the message boxes, in order
     QString titre;
     QString texte;
     QMessageBox::Icon icone = QMessageBox::NoIcon;
@@ -36,6 +38,7 @@ private:
         if (auto* boite = qobject_cast<QMessageBox*>(modal)) {
             compter(modal);
             texte = boite->text();
+            boites << texte;
             icone = boite->icon();
             boite->done(QMessageBox::Ok);
         } else if (auto* dialogue = qobject_cast<QFileDialog*>(modal)) {

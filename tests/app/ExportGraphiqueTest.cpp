@@ -21,6 +21,7 @@
 #include <qwt_plot_grid.h>
 
 #include <cmath>
+#include <memory>
 
 Q_DECLARE_METATYPE(ExportGraphique::Format)
 
@@ -134,6 +135,8 @@ private Q_SLOTS:
     void pdfExportIsOneVectorPage();
     void postScriptExportIsVectorPostScript_data();
     void postScriptExportIsVectorPostScript();
+    void printedPageFitsPlotsAndCaption_data();
+    void printedPageFitsPlotsAndCaption();
     void svgExportCopiesSnapshotOverExistingFile();
     void failedExportsLeaveFilesUntouched_data();
     void failedExportsLeaveFilesUntouched();
@@ -190,7 +193,9 @@ void ExportGraphiqueTest::filtersListDocumentsThenEveryWritableImageFormat()
     QVERIFY2(correspondance.hasMatch(), qPrintable(filtres[3]));
     const QStringList motifs = correspondance.captured(1).split(QLatin1Char(' '));
     QCOMPARE(motifs.size(), QImageWriter::supportedImageFormats().size());
-    QVERIFY(motifs.contains(QStringLiteral("*.png")));
+    // The proposed name is a PNG: a dialog that gives it the suffix of the
+    // selected filter's first pattern keeps it.
+    QCOMPARE(motifs.first(), QStringLiteral("*.png"));
     QVERIFY(motifs.contains(QStringLiteral("*.jpg")));
 }
 
@@ -341,6 +346,105 @@ void ExportGraphiqueTest::verifierPostScript(const QString& fichier)
                         QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=png16m"),
                         QStringLiteral("-r40"), QStringLiteral("-sOutputFile=") + page, fichier}));
     QVERIFY(pixelsDeCourbe(QImage(page)) > 200);
+}
+
+// The page of a PDF or PostScript export presents the plots: landscape for a
+// plots area wider than high, the drawing scaled to fill the printable area
+// inside 15 mm margins, and the caption as text under it.
+void ExportGraphiqueTest::printedPageFitsPlotsAndCaption_data()
+{
+    QTest::addColumn<QSize>("taille");
+    QTest::addColumn<QString>("nom");
+    QTest::addColumn<bool>("paysage");
+    QTest::newRow("wide plots area, PDF") << QSize(1000, 620) << "large.pdf" << true;
+    QTest::newRow("tall plots area, PDF") << QSize(420, 700) << "haut.pdf" << false;
+    QTest::newRow("wide plots area, PostScript") << QSize(1000, 620) << "large.ps" << true;
+    QTest::newRow("tall plots area, PostScript") << QSize(420, 700) << "haut.ps" << false;
+}
+
+void ExportGraphiqueTest::printedPageFitsPlotsAndCaption()
+{
+    QFETCH(QSize, taille);
+    QFETCH(QString, nom);
+    QFETCH(bool, paysage);
+    const bool pdf = nom.endsWith(QLatin1String(".pdf"));
+    const QString outil = QStandardPaths::findExecutable(pdf ? "pdftoppm" : "gs");
+    const QString texte = QStandardPaths::findExecutable(pdf ? "pdftotext" : "gs");
+    if (outil.isEmpty() || texte.isEmpty())
+        QSKIP("pdftoppm, pdftotext or ghostscript is not installed");
+
+    const std::unique_ptr<QFrame> zone(construireConteneur());
+    // Titled plots ask for more height than a short area gives them, as the
+    // window's plots do not.
+    for (QwtPlot* plot : zone->findChildren<QwtPlot*>())
+        plot->setMinimumSize(120, 100);
+    zone->resize(taille);
+    zone->show();
+    QVERIFY(QTest::qWaitForWindowExposed(zone.get()));
+    QCOMPARE(zone->size(), taille);
+    const QString legende = ExportGraphique::legende(QDateTime(QDate(2026, 3, 7), QTime(14, 5, 9)),
+                                                     "port /dev/ttyUSB0: FT232R USB UART");
+    const QString fichier = chemin(nom);
+    QVERIFY(ExportGraphique::exporter(zone.get(), QPixmap(), fichier, ".svgtmp", legende));
+
+    // One page at 50 dpi: the margins are 15 mm, 29.5 pixels.
+    const QString png = fichier + "-page.png";
+    if (pdf)
+        QVERIFY(lancer(outil, {"-r", "50", "-png", "-singlefile", fichier, fichier + "-page"}));
+    else
+        QVERIFY(lancer(outil, {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=png16m", "-r50",
+                               "-sOutputFile=" + png, fichier}));
+    const QImage page(png);
+    QVERIFY(!page.isNull());
+    page.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("page-" + nom + ".png"));
+    QCOMPARE(page.width() > page.height(), paysage);
+
+    // What is drawn (plots, frame and caption) stays inside the margins and
+    // reaches them on two opposite sides.
+    QRect dessin;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x)
+            if (qGray(page.pixel(x, y)) < 200)
+                dessin |= QRect(x, y, 1, 1);
+    const double marge = 15 / 25.4 * 50;
+    const QRectF imprimable = QRectF(page.rect()).adjusted(marge, marge, -marge, -marge);
+    QVERIFY2(imprimable.adjusted(-2, -2, 2, 2).contains(dessin),
+             qPrintable(QString("%1 %2 %3 %4")
+                            .arg(dessin.x())
+                            .arg(dessin.y())
+                            .arg(dessin.width())
+                            .arg(dessin.height())));
+    const double remplissage =
+        qMax(dessin.width() / imprimable.width(), dessin.height() / imprimable.height());
+    QVERIFY2(remplissage > 0.97, qPrintable(QString::number(remplissage)));
+    QVERIFY(pixelsDeCourbe(page) > 1000);
+
+    // The caption is text, under the curves.
+    QByteArray extrait;
+    if (pdf)
+        QVERIFY(lancer(texte, {"-bbox", fichier, "-"}, &extrait));
+    else
+        QVERIFY(lancer(texte,
+                       {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite",
+                        "-sOutputFile=-", fichier},
+                       &extrait));
+    const QString lu = QString::fromUtf8(extrait).simplified();
+    for (const QString& mot : legende.split(' '))
+        QVERIFY2(lu.contains(mot.toHtmlEscaped()), qPrintable(mot));
+    if (pdf) {
+        const QRegularExpression premierMot("yMin=\"([0-9.]+)\"[^>]*>Instantan");
+        const QRegularExpressionMatch trouve = premierMot.match(lu);
+        QVERIFY(trouve.hasMatch());
+        int basDesCourbes = 0;
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x) {
+                const QColor c = page.pixelColor(x, y);
+                if (c.blue() > 90 && c.red() < 90 && c.green() < 90)
+                    basDesCourbes = y;
+            }
+        QVERIFY(trouve.captured(1).toDouble() * 50 / 72 > basDesCourbes);
+    }
+    QVERIFY(!lire(fichier).contains(pdf ? "/Subtype /Image" : "/ImageType"));
 }
 
 void ExportGraphiqueTest::svgExportCopiesSnapshotOverExistingFile()

@@ -3,6 +3,8 @@
 #include "Fenetre.h"
 #include "DialogueAutomatique.h"
 #include "RegardFenetre.h"
+#include "display/PixelsEcran.h"
+#include "serial/InstrumentTerminal.h"
 
 #include "Courbe.h"
 #include "Graphique.h"
@@ -11,7 +13,17 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSpinBox>
+#include <QStandardPaths>
+#include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -188,15 +200,64 @@ private slots:
         QVERIFY(!frequence->isEnabled());
         QVERIFY(!rejouer->isEnabled());
 
-        // No source chosen: the worker refuses and the window releases the button
-        // (the release, reaching the worker with the same empty source, is refused
-        // the same way).
+        // No source chosen: the worker refuses and the window releases the button.
         QTRY_VERIFY(operateur.vus >= 1);
         QCOMPARE(operateur.titre, QString("Erreur"));
         QCOMPARE(operateur.icone, QMessageBox::Critical);
         QCOMPARE(operateur.texte, QString("La source n'est pas valide"));
         QTRY_VERIFY(!capturer->isChecked());
         QVERIFY(source->isEnabled() && frequence->isEnabled() && rejouer->isEnabled());
+    }
+
+    // Each of these operator actions ends in a refusal or a loss; the release
+    // of the buttons that follows stops nothing and must not add a second box.
+    void oneOperatorActionShowsAtMostOneBox_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("boites"); // %1: the port
+        QTest::newRow("capture without source")
+            << "capture" << QStringList{"La source n'est pas valide"};
+        QTest::newRow("replay dialog cancelled, no port listed") << "replay" << QStringList{};
+        QTest::newRow("the only port hangs up and leaves the list")
+            << "hang-up" << QStringList{"Connexion perdue avec le port %1"};
+    }
+
+    void oneOperatorActionShowsAtMostOneBox()
+    {
+        QFETCH(QString, action);
+        QFETCH(QStringList, boites);
+        auto* capturer = controle<QAbstractButton>("btnCapturer");
+        auto* source = controle<QComboBox>("source");
+        QTest::qWait(300); // the worker's first device list has arrived
+        InstrumentTerminal instrument;
+        QVERIFY(instrument.isValid());
+        if (action == "hang-up") {
+            invoquer("getPortsSeriesList",
+                     Q_ARG(QStringList, QStringList{instrument.name() + ": pseudo-terminal"}));
+        } else {
+            invoquer("getPortsSeriesList", Q_ARG(QStringList, QStringList()));
+            source->clearEditText();
+        }
+
+        DialogueAutomatique operateur; // closes boxes, cancels file dialogs
+        if (action == "replay") {
+            controle<QAbstractButton>("btnRejouer")->setChecked(true);
+        } else {
+            capturer->setChecked(true);
+        }
+        if (action == "hang-up") {
+            QTRY_VERIFY(QFile::exists("acquisition1.csv"));
+            QTest::qWait(200); // the port is open
+            // The adapter goes: the system's list loses it, and the line drops.
+            invoquer("getPortsSeriesList", Q_ARG(QStringList, QStringList()));
+            instrument.hangUp();
+        }
+        QTRY_VERIFY(!capturer->isChecked() &&
+                    !controle<QAbstractButton>("btnRejouer")->isChecked());
+        QTest::qWait(500); // time for a second box
+        for (QString& boite : boites)
+            boite = boite.arg(instrument.name());
+        QCOMPARE(operateur.boites, boites);
     }
 
     void cancelledReplayDialogReleasesBothButtons()
@@ -417,6 +478,249 @@ private slots:
         if (!titre.isEmpty())
             QCOMPARE(operateur.texte, QString("message"));
         QCOMPARE(capturer->isChecked(), !relache);
+    }
+
+    // With the trend on, every kind of export shows the sweeps that the screen
+    // shows, the earlier ones in their own colours; the PNG export equals the
+    // screen pixel for pixel.
+    void trendSweepsReachEveryExport_data()
+    {
+        QTest::addColumn<QString>("nom");
+        QTest::addColumn<QString>("lecteur"); // program turning the page into PNG
+        QTest::newRow("png") << "tendance.png" << QString();
+        QTest::newRow("svg") << "tendance.svg" << QString();
+        QTest::newRow("pdf") << "tendance.pdf"
+                             << "pdftoppm";
+        QTest::newRow("ps") << "tendance.ps"
+                            << "gs";
+    }
+
+    void trendSweepsReachEveryExport()
+    {
+        QFETCH(QString, nom);
+        QFETCH(QString, lecteur);
+        const QString programme = QStandardPaths::findExecutable(lecteur);
+        if (!lecteur.isEmpty() && programme.isEmpty())
+            QSKIP("no program to read the page");
+        QTest::qWait(700); // the window has taken its place on the screen
+        controle<QSpinBox>("nbTendance")->setValue(3);
+        controle<QAbstractButton>("tendance")->setChecked(true);
+        Tampon* o2 = tampon("O2");
+        // Each sweep shorter than the one before, so that the plot sees it begin.
+        const QPair<int, double> balayages[] = {{900, 50}, {700, 55}, {500, 60}};
+        for (const auto& balayage : balayages) {
+            o2->viderDonnees();
+            for (int i = 0; i < balayage.first; ++i)
+                o2->ajouterValeur(balayage.second + 3 * std::sin(i * 2 * M_PI / 200.0));
+            QTest::qWait(150);
+        }
+        QWidget* zone = controle<QWidget>("graphiqueContainer");
+        const QImage vu = PixelsEcran::capturer(zone);
+
+        DialogueAutomatique operateur(QDir::current().absoluteFilePath(nom));
+        QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
+        QTRY_COMPARE(operateur.vus, 1);
+        QTRY_VERIFY(QFileInfo(nom).size() > 0);
+        QImage exporte;
+        if (nom.endsWith(".png")) {
+            QVERIFY(exporte.load(nom));
+            QCOMPARE(exporte.convertToFormat(QImage::Format_RGB32), vu);
+        } else if (nom.endsWith(".svg")) {
+            QSvgRenderer svg(nom);
+            QVERIFY(svg.isValid());
+            exporte = QImage(zone->size(), QImage::Format_RGB32);
+            exporte.fill(Qt::white);
+            QPainter peintre(&exporte);
+            svg.render(&peintre);
+        } else {
+            const QStringList arguments =
+                lecteur == "gs" ? QStringList{"-q",
+                                              "-dSAFER",
+                                              "-dBATCH",
+                                              "-dNOPAUSE",
+                                              "-sDEVICE=png16m",
+                                              "-r100",
+                                              "-sOutputFile=page.png",
+                                              nom}
+                                : QStringList{"-r", "100", "-png", "-singlefile", nom, "page"};
+            QCOMPARE(QProcess::execute(programme, arguments), 0);
+            QVERIFY(exporte.load("page.png"));
+        }
+        exporte.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath(nom + ".png"));
+        for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
+            QVERIFY2(PixelsEcran::compter(exporte, couleur) > 200,
+                     qPrintable(QColor(couleur).name()));
+    }
+
+    // On the screens the station runs on, with the window filling the screen,
+    // the panel right of the plots shows every caption and value whole, each
+    // control inside its group, with the mode and offset fields at their
+    // widest values.
+    void rightPanelShowsWholeCaptions_data()
+    {
+        QTest::addColumn<QSize>("ecran");
+        QTest::newRow("1280x1024") << QSize(1280, 1024);
+        QTest::newRow("1366x768") << QSize(1366, 768);
+    }
+
+    void rightPanelShowsWholeCaptions()
+    {
+        QFETCH(QSize, ecran);
+        QTest::qWait(700); // the window has taken its place on the screen
+        controle<QSpinBox>("nbSecondes")->setValue(120);
+        controle<QSpinBox>("nbCycles")->setValue(100);
+        controle<QSpinBox>("nbTendance")->setValue(10);
+        controle<QDoubleSpinBox>("decalageCO2")->setValue(60);
+        controle<QDoubleSpinBox>("decalageO2")->setValue(60);
+        fenetre->setWindowState(Qt::WindowNoState);
+        fenetre->setGeometry(QRect(QPoint(0, 0), ecran));
+        QTRY_COMPARE(fenetre->size(), ecran);
+        QCoreApplication::processEvents();
+
+        QWidget* panneau = controle<QWidget>("frame");
+        int vus = 0;
+        for (QWidget* w : panneau->findChildren<QWidget*>()) {
+            if (!w->isVisible())
+                continue;
+            const QString nom = w->objectName();
+            const QRect cadre(w->mapTo(panneau, QPoint(0, 0)), w->size());
+            QVERIFY2(panneau->rect().contains(cadre), qPrintable(nom));
+            if (qobject_cast<QGroupBox*>(w->parentWidget()))
+                QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), qPrintable(nom));
+            if (auto* spin = qobject_cast<QAbstractSpinBox*>(w)) {
+                auto* saisie = spin->findChild<QLineEdit*>();
+                QVERIFY(saisie);
+                const int texte = saisie->fontMetrics().horizontalAdvance(saisie->text());
+                QVERIFY2(texte + 4 <= saisie->width(), qPrintable(QString("%1: \"%2\" %3 > %4")
+                                                                      .arg(nom, saisie->text())
+                                                                      .arg(texte + 4)
+                                                                      .arg(saisie->width())));
+                ++vus;
+            } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) {
+                QVERIFY2(w->width() >= w->sizeHint().width(),
+                         qPrintable(QString("%1: %2 < %3")
+                                        .arg(nom)
+                                        .arg(w->width())
+                                        .arg(w->sizeHint().width())));
+                ++vus;
+            }
+        }
+        QVERIFY(vus >= 20);
+        fenetre->grab().save(
+            QDir(QStringLiteral(STATION_TEST_OUTPUT))
+                .filePath(QString("panneau-%1x%2.png").arg(ecran.width()).arg(ecran.height())));
+    }
+
+    // The source selector is wide enough for the device entry it shows or the
+    // path typed into it, up to its maximum width.
+    void sourceSelectorShowsWholeEntries_data()
+    {
+        QTest::addColumn<QStringList>("entrees");
+        QTest::addColumn<QString>("saisie"); // typed over the entry, when not empty
+        QTest::addColumn<bool>("tronque");   // longer than the maximum width
+        const QStringList deux{"/dev/ttyUSB0: FT232R USB UART", "/dev/ttyS0: serial"};
+        QTest::newRow("entry of a USB adapter") << deux << QString() << false;
+        QTest::newRow("path typed, no port listed") << QStringList() << "/dev/pts/0" << false;
+        QTest::newRow("long path typed")
+            << deux << "/dev/serial/by-id/usb-FTDI_FT232R_A50285BI" << false;
+        QTest::newRow("path beyond the maximum") << deux << QString(120, QLatin1Char('x')) << true;
+    }
+
+    void sourceSelectorShowsWholeEntries()
+    {
+        QFETCH(QStringList, entrees);
+        QFETCH(QString, saisie);
+        QFETCH(bool, tronque);
+        auto* source = controle<QComboBox>("source");
+        QTest::qWait(700); // the worker's device list has come, the window is in place
+        invoquer("getPortsSeriesList", Q_ARG(QStringList, entrees));
+        if (!saisie.isEmpty()) {
+            source->lineEdit()->clear();
+            QTest::keyClicks(source->lineEdit(), saisie);
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        const QString texte = source->currentText();
+        QCOMPARE(texte, saisie.isEmpty() ? entrees.value(0) : saisie);
+        const int largeur = source->lineEdit()->fontMetrics().horizontalAdvance(texte) + 4;
+        if (tronque)
+            QCOMPARE(source->width(), source->maximumWidth());
+        else
+            QVERIFY2(largeur <= source->lineEdit()->width(),
+                     qPrintable(QString("%1 > %2").arg(largeur).arg(source->lineEdit()->width())));
+    }
+
+    // The caption of a printed export names the moment the display froze and
+    // the capture file it shows.
+    void pdfCaptionNamesThePauseAndTheReplayedFile()
+    {
+        const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+        if (pdftotext.isEmpty())
+            QSKIP("pdftotext is not installed");
+        QFile capture(QDir::current().absoluteFilePath("rejeu.csv"));
+        QVERIFY(capture.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 500; ++i)
+            capture.write(QByteArray::number(i % 50) + ";55;0\r\n");
+        capture.close();
+        {
+            DialogueAutomatique operateur(capture.fileName());
+            QTest::mouseClick(controle<QAbstractButton>("btnRejouer"), Qt::LeftButton);
+            QTRY_COMPARE(operateur.vus, 1);
+        }
+        QTRY_VERIFY(tampon("O2")->size() > 20);
+
+        const QDateTime avant = QDateTime::currentDateTime();
+        QTest::mouseClick(controle<QAbstractButton>("btnPause"), Qt::LeftButton);
+        const QDateTime apres = QDateTime::currentDateTime();
+        QTest::qWait(1200);
+        DialogueAutomatique operateur(QDir::current().absoluteFilePath("fige.pdf"));
+        QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
+        QTRY_COMPARE(operateur.vus, 1);
+        QTRY_VERIFY(QFileInfo("fige.pdf").size() > 0);
+        QProcess extraction;
+        extraction.start(pdftotext, {"fige.pdf", "-"});
+        QVERIFY(extraction.waitForFinished(30000));
+        const QString texte = QString::fromUtf8(extraction.readAllStandardOutput()).simplified();
+        QVERIFY2(texte.contains("fichier rejeu.csv"), qPrintable(texte));
+        QStringList moments;
+        for (const QDateTime& moment : {avant, apres})
+            moments << moment.toString("'Instantané du 'dd/MM/yyyy' à 'hh:mm:ss");
+        QVERIFY2(texte.contains(moments[0]) || texte.contains(moments[1]), qPrintable(texte));
+
+        QTest::mouseClick(controle<QAbstractButton>("btnPause"), Qt::LeftButton);
+        QTest::mouseClick(controle<QAbstractButton>("btnRejouer"), Qt::LeftButton);
+    }
+
+    // What the export dialog offers once it has settled: a PNG name of the
+    // moment, with the images filter selected.
+    void exportDialogProposesAPngName()
+    {
+        QString nom;
+        QString filtre;
+        QElapsedTimer depuis;
+        QTimer veille;
+        connect(&veille, &QTimer::timeout, [&] {
+            auto* dialogue = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialogue)
+                return;
+            if (!depuis.isValid())
+                depuis.start();
+            if (depuis.elapsed() < 400)
+                return;
+            if (auto* saisie = dialogue->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                nom = saisie->text();
+            filtre = dialogue->selectedNameFilter();
+            dialogue->reject();
+        });
+        veille.start(20);
+        QTest::mouseClick(controle<QAbstractButton>("btnExporter"), Qt::LeftButton);
+        QTRY_VERIFY(!filtre.isEmpty());
+        QVERIFY2(QRegularExpression("^exportation_\\d\\d_\\d\\d_\\d{4}_\\d\\d_\\d\\d_\\d\\d\\.png$")
+                     .match(nom)
+                     .hasMatch(),
+                 qPrintable(nom));
+        QVERIFY2(filtre.startsWith("Images ("), qPrintable(filtre));
+        QVERIFY(!QFile::exists(nom));
     }
 
     void grabOfTheWindow()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Courbe.h"
 #include "Graphique.h"
 #include "Tampon.h"
 
@@ -46,12 +47,14 @@ public:
     }
 
 private:
+    // The channel's live curve, not one of the trend's earlier sweeps.
     static QwtPlotCurve* courbe(Graphique* g)
     {
-        const QwtPlotItemList courbes = g->itemList(QwtPlotItem::Rtti_PlotCurve);
-        if (courbes.isEmpty())
-            qFatal("a plot without a curve");
-        return static_cast<QwtPlotCurve*>(courbes.first());
+        for (QwtPlotItem* item : g->itemList(QwtPlotItem::Rtti_PlotCurve)) {
+            if (auto* c = dynamic_cast<Courbe*>(item))
+                return c;
+        }
+        qFatal("a plot without a curve");
     }
 
     QWidget* fenetre;

@@ -1,8 +1,8 @@
 #include "Graphique.h"
 #include "Courbe.h"
 #include "Tampon.h"
+#include "display/PixelsEcran.h"
 
-#include <QScreen>
 #include <QThread>
 #include <QtTest>
 #include <cmath>
@@ -53,34 +53,6 @@ void remplir(Tampon* tampon, int nombre, double niveau)
     }
 }
 
-// Pixels of the canvas as they are on the X screen, direct painting included
-// (QWidget::grab would redraw the plot from scratch instead).
-QImage ecran(QWidget* widget)
-{
-    QCoreApplication::processEvents();
-    const QPoint origine = widget->mapTo(widget->window(), QPoint(0, 0));
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(widget->window()->winId(), origine.x(), origine.y(), widget->width(),
-                     widget->height())
-        .toImage();
-}
-
-int pixelsDeCouleur(const QImage& image, QColor couleur)
-{
-    int nombre = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (std::abs(pixel.red() - couleur.red()) + std::abs(pixel.green() - couleur.green()) +
-                    std::abs(pixel.blue() - couleur.blue()) <
-                40) {
-                ++nombre;
-            }
-        }
-    }
-    return nombre;
-}
-
 void enregistrer(const QImage& image, const QString& nom)
 {
     const QString dossier = qEnvironmentVariable("DISPLAY_GRAB_DIR");
@@ -103,6 +75,11 @@ private slots:
     void pauseArreteEtRepriseRedessine();
     void echelleDuTempsDimensionneLesTampons_data();
     void echelleDuTempsDimensionneLesTampons();
+    void balayageEffaceUneSeuleFois();
+    void tendanceGardeeAuRedessin_data();
+    void tendanceGardeeAuRedessin();
+    void balayagesGardesBornesParLaTendance_data();
+    void balayagesGardesBornesParLaTendance();
     void echelleRedessineSeulementApresLePremierTop();
     void horlogeNonDemarreeNeTerminePasDeBalayage();
     void decalageAtteintChaqueTamponEtLesVide();
@@ -165,8 +142,8 @@ void GraphiqueTest::tendanceSuperposeLesBalayagesAlEcran()
     const QColor bleu(Qt::darkBlue), cyan(Qt::darkCyan), magenta(Qt::darkMagenta);
     remplir(tampon, 600, 20);
     plot.tick();
-    QImage image = ecran(plot.canvas());
-    QVERIFY(pixelsDeCouleur(image, bleu) > 100);
+    QImage image = PixelsEcran::capturer(plot.canvas());
+    QVERIFY(PixelsEcran::compter(image, bleu) > 100);
 
     plot.flushCourbesData();
     remplir(tampon, 400, 50);
@@ -174,19 +151,19 @@ void GraphiqueTest::tendanceSuperposeLesBalayagesAlEcran()
     plot.flushCourbesData();
     remplir(tampon, 300, 80);
     plot.tick();
-    image = ecran(plot.canvas());
-    enregistrer(ecran(&plot), "graphique-tendance.png");
-    QVERIFY(pixelsDeCouleur(image, bleu) > 100);
-    QVERIFY(pixelsDeCouleur(image, cyan) > 100);
-    QVERIFY(pixelsDeCouleur(image, magenta) > 100);
+    image = PixelsEcran::capturer(plot.canvas());
+    enregistrer(PixelsEcran::capturer(&plot), "graphique-tendance.png");
+    QVERIFY(PixelsEcran::compter(image, bleu) > 100);
+    QVERIFY(PixelsEcran::compter(image, cyan) > 100);
+    QVERIFY(PixelsEcran::compter(image, magenta) > 100);
 
     plot.flushCourbesData();
     remplir(tampon, 200, 35);
     plot.tick();
-    image = ecran(plot.canvas());
-    QVERIFY(pixelsDeCouleur(image, bleu) > 50);
-    QCOMPARE(pixelsDeCouleur(image, cyan), 0);
-    QCOMPARE(pixelsDeCouleur(image, magenta), 0);
+    image = PixelsEcran::capturer(plot.canvas());
+    QVERIFY(PixelsEcran::compter(image, bleu) > 50);
+    QCOMPARE(PixelsEcran::compter(image, cyan), 0);
+    QCOMPARE(PixelsEcran::compter(image, magenta), 0);
 }
 
 void GraphiqueTest::remplissageAuDelaDuTraceNeCommencePasDeTrace()
@@ -240,29 +217,156 @@ void GraphiqueTest::pauseArreteEtRepriseRedessine()
     QCOMPARE(plot.replots, 1);
 }
 
+// The buffers hold the span of the time axis, whole seconds or not, so that a
+// sweep runs to the right edge: the last point of a full buffer lies one sample
+// before it, and the next one starts a new sweep.
 void GraphiqueTest::echelleDuTempsDimensionneLesTampons_data()
 {
     QTest::addColumn<int>("axe");
+    QTest::addColumn<double>("min");
     QTest::addColumn<double>("max");
-    QTest::addColumn<double>("largeur");
-    QTest::newRow("x axis 10.9 s gives 10 s") << int(QwtPlot::xBottom) << 10.9 << 10.0;
-    QTest::newRow("x axis 20 s") << int(QwtPlot::xBottom) << 20.0 << 20.0;
-    QTest::newRow("x axis under 1 s gives one point") << int(QwtPlot::xBottom) << 0.5 << 0.01;
-    QTest::newRow("y axis changes no buffer") << int(QwtPlot::yLeft) << 70.0 << 5.0;
+    QTest::addColumn<int>("points");
+    QTest::newRow("x axis 10.9 s") << int(QwtPlot::xBottom) << 0.0 << 10.9 << 1090;
+    QTest::newRow("x axis of 3 cycles of 3.2 s") << int(QwtPlot::xBottom) << 0.0 << 10.35 << 1035;
+    QTest::newRow("x axis 20 s") << int(QwtPlot::xBottom) << 0.0 << 20.0 << 2000;
+    QTest::newRow("x axis under 1 s") << int(QwtPlot::xBottom) << 0.0 << 0.5 << 50;
+    QTest::newRow("span, not upper bound") << int(QwtPlot::xBottom) << 2.0 << 12.5 << 1050;
+    QTest::newRow("y axis changes no buffer") << int(QwtPlot::yLeft) << -20.0 << 70.0 << 500;
 }
 
 void GraphiqueTest::echelleDuTempsDimensionneLesTampons()
 {
     QFETCH(int, axe);
+    QFETCH(double, min);
     QFETCH(double, max);
-    QFETCH(double, largeur);
+    QFETCH(int, points);
     auto* co2 = new Tampon(0.01, 5);
     auto* o2 = new Tampon(0.01, 5);
     Graphique plot({new Courbe("CO2", co2, palette), new Courbe("O2", o2, palette)});
-    plot.setAxisScale(axe, -20, max);
+    plot.setAxisScale(axe, min, max);
     QCOMPARE(plot.axisScaleDiv(axe).upperBound(), max);
-    QVERIFY(std::abs(co2->boundingRect().width() - largeur) < 1e-9);
-    QVERIFY(std::abs(o2->boundingRect().width() - largeur) < 1e-9);
+    for (Tampon* tampon : {co2, o2}) {
+        QVERIFY(std::abs(tampon->boundingRect().width() - points * 0.01) < 1e-9);
+        remplir(tampon, points, 0);
+        QCOMPARE(tampon->size(), size_t(points));
+        QVERIFY(std::abs(tampon->sample(points - 1).x() - (points - 1) * 0.01) < 1e-9);
+        remplir(tampon, 1, 0);
+        QCOMPARE(tampon->size(), size_t(1));
+    }
+}
+
+// A buffer that wraps on its own ends the sweep; the sweep clock, which runs a
+// little behind the samples, must not end it a second time (a second colour
+// for the same sweep, its first points wiped).
+void GraphiqueTest::balayageEffaceUneSeuleFois()
+{
+    auto* tampon = new Tampon(0.01, 10);
+    auto* courbe = new Courbe("O2", tampon, palette);
+    GraphiqueSonde plot({courbe});
+    plot.setTendance(10);
+    plot.setAxisScale(QwtPlot::xBottom, 0, 2.0); // 200 points
+    plot.capture();
+    remplir(tampon, 100, 50);
+    plot.tick();
+    QThread::msleep(800);
+    remplir(tampon, 101, 50); // the 201st point starts the next sweep
+    plot.tick();
+    QCOMPARE(plot.couleur(), 1);
+    QCOMPARE(plot.traces("O2"), 1);
+
+    QThread::msleep(1400); // 2.2 s since the clock started, 1.4 s since the wrap
+    remplir(tampon, 5, 50);
+    plot.tick();
+    QCOMPARE(plot.couleur(), 1);
+    QCOMPARE(tampon->size(), size_t(6));
+    QCOMPARE(plot.traces("O2"), 6);
+}
+
+// The earlier sweeps of a trend are shown again by every repaint of the plot,
+// a replot included, in their own colours; a grab of it (what the raster and
+// SVG exports are made of) shows the same pixels as the screen.
+void GraphiqueTest::tendanceGardeeAuRedessin_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("none") << "none";
+    QTest::newRow("resize") << "resize";
+    QTest::newRow("repaint") << "repaint";
+    QTest::newRow("pause and resume") << "resume";
+    QTest::newRow("shorter time axis") << "axis";
+}
+
+void GraphiqueTest::tendanceGardeeAuRedessin()
+{
+    QFETCH(QString, action);
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
+    plot.setAxisScale(QwtPlot::yLeft, 0, 100);
+    plot.setAxisScale(QwtPlot::xBottom, 0, 10);
+    plot.setTendance(4); // a fourth trace, begun by the action, keeps the first three
+    plot.resize(600, 300);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    QTest::qWait(50);
+    // Each sweep shorter than the one before, so that the tick sees it begin.
+    const QPair<int, double> balayages[] = {{600, 20}, {400, 50}, {300, 80}};
+    for (const auto& balayage : balayages) {
+        plot.flushCourbesData();
+        remplir(tampon, balayage.first, balayage.second);
+        plot.tick();
+    }
+
+    if (action == "resize") {
+        plot.resize(700, 350);
+        QTest::qWait(100);
+    } else if (action == "repaint") {
+        plot.canvas()->repaint();
+    } else if (action == "resume") {
+        plot.setPause(true);
+        plot.setPause(false);
+    } else if (action == "axis") {
+        plot.setAxisScale(QwtPlot::xBottom, 0, 2.5); // 250 points: the buffer is cleared
+    }
+    const QImage image = PixelsEcran::capturer(plot.canvas());
+    enregistrer(image, "graphique-tendance-" + action + ".png");
+    QCOMPARE(plot.canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32),
+             image.convertToFormat(QImage::Format_RGB32));
+    for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
+        QVERIFY2(PixelsEcran::compter(image, couleur) > 100, qPrintable(QColor(couleur).name()));
+}
+
+// At most nbCourbes - 1 earlier sweeps are kept beside the live curve, also
+// when the trend count is lowered while they are shown.
+void GraphiqueTest::balayagesGardesBornesParLaTendance_data()
+{
+    QTest::addColumn<int>("tendance");
+    QTest::addColumn<int>("nouvelleTendance"); // set before the last sweep
+    QTest::addColumn<QList<int>>("gardes");    // sweeps kept after each new trace
+    QTest::newRow("trend of 1") << 1 << 1 << QList<int>{0, 0, 0, 0, 0};
+    QTest::newRow("trend of 3") << 3 << 3 << QList<int>{1, 2, 0, 1, 2};
+    QTest::newRow("trend of 5 lowered to 2") << 5 << 2 << QList<int>{1, 2, 3, 4, 1};
+    QTest::newRow("trend of 4 lowered to 3") << 4 << 3 << QList<int>{1, 2, 3, 0, 1};
+}
+
+void GraphiqueTest::balayagesGardesBornesParLaTendance()
+{
+    QFETCH(int, tendance);
+    QFETCH(int, nouvelleTendance);
+    QFETCH(QList<int>, gardes);
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
+    plot.setTendance(tendance);
+    remplir(tampon, 40, 0);
+    plot.tick();
+    for (int trace = 0; trace < gardes.size(); ++trace) {
+        if (trace == gardes.size() - 1)
+            plot.setTendance(nouvelleTendance);
+        plot.flushCourbesData();
+        remplir(tampon, 10, 0);
+        plot.tick();
+        QCOMPARE(plot.itemList(QwtPlotItem::Rtti_PlotCurve).size() - 1, gardes[trace]);
+        remplir(tampon, 30, 0);
+        plot.tick();
+    }
 }
 
 void GraphiqueTest::echelleRedessineSeulementApresLePremierTop()

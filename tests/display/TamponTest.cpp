@@ -226,35 +226,42 @@ void TamponTest::pauseNeRetientPasLesValeursRecues()
 
 void TamponTest::changementDeFenetreGardeOuVideLesPoints_data()
 {
+    QTest::addColumn<double>("depart"); // window at construction
     QTest::addColumn<int>("tenus");
     QTest::addColumn<bool>("parPeriode"); // else setDuree
     QTest::addColumn<double>("valeur");   // new duration or period
     QTest::addColumn<int>("restants");
     QTest::addColumn<int>("capacite");
-    QTest::newRow("same window, full: emptied") << 1000 << false << 10.0 << 0 << 1000;
-    QTest::newRow("same window, not full: kept") << 999 << false << 10.0 << 999 << 1000;
-    QTest::newRow("doubled window: kept") << 1000 << false << 20.0 << 1000 << 2000;
-    QTest::newRow("shorter window: emptied") << 600 << false << 5.0 << 0 << 500;
-    QTest::newRow("zero window: one point") << 10 << false << 0.0 << 0 << 1;
-    QTest::newRow("negative window: one point") << 10 << false << -3.0 << 0 << 1;
-    QTest::newRow("period 0.02, 500 held: emptied") << 500 << true << 0.02 << 0 << 500;
-    QTest::newRow("period 0.02, 499 held: kept") << 499 << true << 0.02 << 499 << 500;
-    QTest::newRow("period 0.005: kept") << 1000 << true << 0.005 << 1000 << 2000;
+    QTest::newRow("same window, full: emptied") << 10.0 << 1000 << false << 10.0 << 0 << 1000;
+    QTest::newRow("same window, not full: kept") << 10.0 << 999 << false << 10.0 << 999 << 1000;
+    QTest::newRow("doubled window: kept") << 10.0 << 1000 << false << 20.0 << 1000 << 2000;
+    QTest::newRow("shorter window: emptied") << 10.0 << 600 << false << 5.0 << 0 << 500;
+    QTest::newRow("zero window: one point") << 10.0 << 10 << false << 0.0 << 0 << 1;
+    QTest::newRow("negative window: one point") << 10.0 << 10 << false << -3.0 << 0 << 1;
+    QTest::newRow("fractional window: kept") << 10.0 << 1000 << false << 10.99 << 1000 << 1099;
+    QTest::newRow("period 0.02, 500 held: emptied") << 10.0 << 500 << true << 0.02 << 0 << 500;
+    QTest::newRow("period 0.02, 499 held: kept") << 10.0 << 499 << true << 0.02 << 499 << 500;
+    QTest::newRow("period 0.005: kept") << 10.0 << 1000 << true << 0.005 << 1000 << 2000;
+    QTest::newRow("period 0.02 keeps a 10.99 s window")
+        << 10.99 << 300 << true << 0.02 << 300 << 550;
+    QTest::newRow("period 0.005 keeps a 10.35 s window")
+        << 10.35 << 1000 << true << 0.005 << 1000 << 2070;
 }
 
 void TamponTest::changementDeFenetreGardeOuVideLesPoints()
 {
+    QFETCH(double, depart);
     QFETCH(int, tenus);
     QFETCH(bool, parPeriode);
     QFETCH(double, valeur);
     QFETCH(int, restants);
     QFETCH(int, capacite);
-    Tampon tampon(0.01, 10);
+    Tampon tampon(0.01, depart);
     remplir(tampon, tenus);
     if (parPeriode) {
         tampon.setPeriodeEchantillonnage(valeur);
     } else {
-        tampon.setDuree(static_cast<int>(valeur));
+        tampon.setDuree(valeur);
     }
     QCOMPARE(tampon.size(), size_t(restants));
     const double periode = parPeriode ? valeur : 0.01;
