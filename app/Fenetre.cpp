@@ -204,7 +204,6 @@ void Fenetre::creerAnalyseCycles()
 
     indicateur = new IndicateurRespiration(ui->frame, true);
     indicateur->setObjectName(QStringLiteral("indicateurRespiration"));
-    indicateur->setMaximumWidth(ui->valeursTexte->maximumWidth());
     auto* panneau = static_cast<QVBoxLayout*>(ui->frame->layout());
     panneau->insertWidget(panneau->indexOf(ui->valeursTexte) + 1, indicateur);
 

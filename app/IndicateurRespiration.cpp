@@ -4,21 +4,16 @@
 #include <QLabel>
 #include <cmath>
 
-IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool etroit)
+IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool centre)
     : QWidget(parent), frequence(new QLabel(this)), apnee(new QLabel(tr("Apnée"), this))
 {
     auto* disposition = new QHBoxLayout(this);
     disposition->setContentsMargins(0, 0, 0, 0);
-    if (etroit) {
-        frequence->setWordWrap(true);
-        frequence->setAlignment(Qt::AlignCenter);
-        disposition->addWidget(frequence, 1);
-        disposition->addWidget(apnee);
-    } else {
-        disposition->addWidget(frequence);
-        disposition->addWidget(apnee);
+    if (centre)
         disposition->addStretch();
-    }
+    disposition->addWidget(frequence);
+    disposition->addWidget(apnee);
+    disposition->addStretch();
     frequence->setObjectName(QStringLiteral("frequenceRespiratoire"));
     apnee->setObjectName(QStringLiteral("apnee"));
     apnee->setStyleSheet(QStringLiteral("QLabel { color: white; background-color: #c00000; "

@@ -12,9 +12,8 @@ class IndicateurRespiration : public QWidget
     Q_OBJECT
 
 public:
-    // In a narrow panel the rate wraps rather than being cut, and the line is
-    // centred as the values above it.
-    explicit IndicateurRespiration(QWidget* parent = nullptr, bool etroit = false);
+    // Centred, the line reads as part of the values panel above it.
+    explicit IndicateurRespiration(QWidget* parent = nullptr, bool centre = false);
 
     QString texteFrequence() const;
     bool apneeAffichee() const;
