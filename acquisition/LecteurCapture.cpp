@@ -113,7 +113,9 @@ LecteurCapture::LecteurCapture() : bloc(tailleBloc, Qt::Uninitialized) {}
 
 bool LecteurCapture::ouvrir(const QString& nom)
 {
-    fermer();
+    fichier.close();
+    lues = sansNombre = 0;
+    lignesLongues.clear();
     fichier.setFileName(nom);
     if (!fichier.open(QIODevice::ReadOnly))
         return false;
@@ -121,29 +123,9 @@ bool LecteurCapture::ouvrir(const QString& nom)
     return true;
 }
 
-void LecteurCapture::fermer()
-{
-    fichier.close();
-    lues = sansNombre = 0;
-    lignesLongues.clear();
-    debutBloc = 0;
-    curseur = remplis = 0;
-    finFichier = false;
-}
-
-bool LecteurCapture::estOuvert() const
-{
-    return fichier.isOpen();
-}
-
 QString LecteurCapture::erreur() const
 {
     return fichier.errorString();
-}
-
-qint64 LecteurCapture::position() const
-{
-    return positionFichier();
 }
 
 qint64 LecteurCapture::taille() const
@@ -151,22 +133,23 @@ qint64 LecteurCapture::taille() const
     return fichier.size();
 }
 
+// The next read starts at this byte of the file.
+void LecteurCapture::repartirDe(qint64 octet)
+{
+    fichier.seek(octet);
+    debutBloc = octet;
+    curseur = remplis = 0;
+    finFichier = false;
+}
+
 void LecteurCapture::rembobiner()
 {
     if (!fichier.isOpen())
         return;
-    fichier.seek(0);
-    debutBloc = 0;
-    curseur = remplis = 0;
-    finFichier = false;
+    repartirDe(0);
     // A byte-order mark belongs to the encoding, not to the first field.
     if (remplir() && remplis >= 3 && std::memcmp(bloc.constData(), "\xEF\xBB\xBF", 3) == 0)
         curseur = 3;
-}
-
-qint64 LecteurCapture::positionFichier() const
-{
-    return debutBloc + curseur;
 }
 
 bool LecteurCapture::remplir()
@@ -186,7 +169,7 @@ bool LecteurCapture::lireLigne(double champs[3])
         return false;
     if (curseur == remplis && !remplir())
         return false;
-    const qint64 debut = positionFichier();
+    const qint64 debut = position();
     if (!lignesLongues.isEmpty() && ligneLongueConnue(debut, champs)) {
         ++lues;
         return true;
@@ -196,7 +179,7 @@ bool LecteurCapture::lireLigne(double champs[3])
     ++lues;
     if (!nombreVu)
         ++sansNombre;
-    if (positionFichier() - debut >= seuilLigneLongue)
+    if (position() - debut >= seuilLigneLongue)
         retenirLigneLongue(debut, champs);
     return true;
 }
@@ -261,7 +244,7 @@ void LecteurCapture::retenirLigneLongue(qint64 debut, const double champs[3])
 {
     if (lignesLongues.size() >= lignesLonguesMax)
         return;
-    lignesLongues.append({debut, positionFichier(), {champs[0], champs[1], champs[2]}});
+    lignesLongues.append({debut, position(), {champs[0], champs[1], champs[2]}});
 }
 
 bool LecteurCapture::ligneLongueConnue(qint64 debut, double champs[3])
@@ -270,10 +253,7 @@ bool LecteurCapture::ligneLongueConnue(qint64 debut, double champs[3])
         if (ligne.debut != debut)
             continue;
         std::copy(ligne.champs, ligne.champs + 3, champs);
-        fichier.seek(ligne.suivante);
-        debutBloc = ligne.suivante;
-        curseur = remplis = 0;
-        finFichier = false;
+        repartirDe(ligne.suivante);
         return true;
     }
     return false;

@@ -22,8 +22,6 @@ public:
     LecteurCapture();
 
     bool ouvrir(const QString& nom);
-    void fermer();
-    bool estOuvert() const;
     QString erreur() const;
 
     // The next line's three fields; false, and nothing read, at the end of the file.
@@ -37,14 +35,14 @@ public:
     qint64 lignesLues() const { return lues; }
     qint64 lignesSansNombre() const { return sansNombre; }
 
-    qint64 position() const; // bytes of the file consumed so far
+    qint64 position() const { return debutBloc + curseur; } // bytes of the file consumed
     qint64 taille() const;
 
 private:
     bool remplir();
     void lireChamps(double champs[3]);
     void sauterReste();
-    qint64 positionFichier() const;
+    void repartirDe(qint64 octet);
     void retenirLigneLongue(qint64 debut, const double champs[3]);
     bool ligneLongueConnue(qint64 debut, double champs[3]);
 

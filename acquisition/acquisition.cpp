@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -44,19 +45,31 @@ bool estFichierCapture(const QString& source)
     return QFileInfo(source).isFile();
 }
 
-double valeurBrute(const char* octets)
+unsigned echantillonBrut(const char* octets)
 {
     const auto bas = static_cast<unsigned char>(octets[0]);
     const auto haut = static_cast<unsigned char>(octets[1]);
-    const unsigned brut = bas | (haut << 8);
+    return bas | (haut << 8);
+}
+
+double valeurBrute(unsigned brut)
+{
     return brut * 250.0 / 65536.0;
 }
 
-// The value a capture line holds: a breath found live is then the breath
-// found again in the capture file.
-double valeurEnregistree(double valeur)
+// The value a capture line holds for a raw sample, as it is written and read
+// back: a breath found live is then the breath found again in the capture
+// file. One table of every raw value, made once, so that the acquisition path
+// neither formats nor allocates for it.
+double valeurEnregistree(unsigned brut)
 {
-    return QString::number(valeur, 'g', 6).toDouble();
+    static const std::vector<double> valeurs = [] {
+        std::vector<double> v(65536);
+        for (unsigned b = 0; b < v.size(); ++b)
+            v[b] = QString::number(valeurBrute(b), 'g', 6).toDouble();
+        return v;
+    }();
+    return valeurs[brut];
 }
 
 void ajouterLigneCapture(QString& texte, double valeur)
@@ -383,14 +396,24 @@ void acquisition::creerFichierCapture()
 void acquisition::fermerFichierCapture()
 {
     if (captureFile)
-        ecrireCapture();
+        ecrireCapture(); // gives the file up if the disk refuses the last lines
     if (captureFile) {
         captureStream->setDevice(nullptr);
         captureFile->close(); // the last bytes leave here: its outcome counts too
-        if (captureFile->error() != QFileDevice::NoError)
+        if (captureFile->error() != QFileDevice::NoError) {
             echecEcritureCapture();
+            return;
+        }
     }
+    lacherFichierCapture();
+}
+
+// Lets the capture file go, closed, without writing anything more.
+void acquisition::lacherFichierCapture()
+{
     captureStream->setDevice(nullptr);
+    if (captureFile)
+        captureFile->close();
     delete captureFile;
     captureFile = nullptr;
     captureText.clear();
@@ -438,11 +461,7 @@ void acquisition::echecEcritureCapture()
     const QString nom = captureFile->fileName();
     qDebug() << "acquisition: écriture de" << nom << "impossible:" << captureFile->errorString()
              << "(flux" << captureStream->status() << ")";
-    captureStream->setDevice(nullptr);
-    captureFile->close();
-    delete captureFile;
-    captureFile = nullptr;
-    captureText.clear();
+    lacherFichierCapture();
     garderLignesCompletes(nom);
     signaler(1, tr("Erreur d'écriture du fichier de capture %1").arg(nom), 0);
 }
@@ -514,14 +533,15 @@ void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
 
     const bool enregistrer = captureFile && captureFile->isOpen();
     for (qint64 i = 0; i < echantillons; ++i) {
-        const double v = valeurBrute(octets + 2 * i);
+        const unsigned brut = echantillonBrut(octets + 2 * i);
+        const double v = valeurBrute(brut);
         co2->ajouterValeur(0.0);
         o2->ajouterValeur(v);
         flux->ajouterValeur(0.0);
         if (periode)
             periode->addData(v);
         if (cycles)
-            cycles->ajouterEchantillon(0.0, valeurEnregistree(v), 0.0);
+            cycles->ajouterEchantillon(0.0, valeurEnregistree(brut), 0.0);
         if (enregistrer)
             ajouterLigneCapture(captureText, v);
     }
@@ -605,7 +625,7 @@ void acquisition::arreterRejeu()
 
 void acquisition::lectureDonneesFichier()
 {
-    if (!replayReader || !enRejeu())
+    if (!replayReader)
         return;
     double champs[3];
     if (!replayReader->lireLigne(champs)) {
@@ -634,12 +654,6 @@ void acquisition::lectureDonneesFichier()
         periode->addData(champs[1]);
     if (cycles)
         cycles->ajouterEchantillon(champs[0], champs[1], champs[2]);
-}
-
-bool acquisition::enRejeu() const
-{
-    QMutexLocker verrouille(&verrou);
-    return replaying;
 }
 
 // Messages and device lists leave from the worker's thread: a receiver that

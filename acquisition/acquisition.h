@@ -84,12 +84,12 @@ private:
     void creerFichierCapture();
     void transmettreCapture();
     void fermerFichierCapture();
+    void lacherFichierCapture();
     void decoderEchantillons(const char* octets, qint64 nombre);
     void echecEcritureCapture();
     void decoderReste();
     void decoderBlocsComplets();
     bool captureEnBonEtat() const;
-    bool enRejeu() const;
     void reinitialiserDetecteur();
     void commencerAnalyse(const QString& fichier);
     void signaler(int type, const QString& message, int code);

@@ -89,10 +89,7 @@ void detecteurCycles::reinitialiser()
     inspirationConnue = false;
     finInspiration = -1.0;
     dernierDebut = 0;
-    if (enApnee) {
-        enApnee = false;
-        emit apnee(false);
-    }
+    finirApnee();
 }
 
 void detecteurCycles::ajouterEchantillon(double valeurCo2, double valeurO2, double valeurFlux)
@@ -183,8 +180,7 @@ void detecteurCycles::traiterLisse(double x)
     switch (phase) {
     case Phase::Inconnue:
         if (lisses == demiFenetre || x < extremum) {
-            extremum = x;
-            indiceExtremum = lisses;
+            retenirExtremum(x);
         }
         if (lisses == demiFenetre || x > autreExtremum) {
             autreExtremum = x;
@@ -196,22 +192,19 @@ void detecteurCycles::traiterLisse(double x)
             debutInspiration();
         } else if (x < autreExtremum - seuil) {
             phase = Phase::Expiration;
-            extremum = x;
-            indiceExtremum = lisses;
+            retenirExtremum(x);
         }
         break;
     case Phase::Expiration:
         if (x < extremum) {
-            extremum = x;
-            indiceExtremum = lisses;
+            retenirExtremum(x);
         } else if (x > extremum + seuil) {
             debutInspiration();
         }
         break;
     case Phase::Inspiration:
         if (x > extremum) {
-            extremum = x;
-            indiceExtremum = lisses;
+            retenirExtremum(x);
         } else if (x < extremum - seuil) {
             debutExpiration();
         }
@@ -247,17 +240,13 @@ void detecteurCycles::debutInspiration()
 
     if (inspirationConnue && finInspiration >= debutCycle)
         terminerCycle(debut);
-    if (enApnee) {
-        enApnee = false;
-        emit apnee(false);
-    }
+    finirApnee();
     inspirationConnue = true;
     debutCycle = debut;
     finInspiration = -1.0;
     dernierDebut = lisses;
     phase = Phase::Inspiration;
-    extremum = x;
-    indiceExtremum = lisses;
+    retenirExtremum(x);
 }
 
 double detecteurCycles::piedPremiereMontee(double profondeur, double bruit) const
@@ -288,8 +277,7 @@ void detecteurCycles::debutExpiration()
     const double niveau = plateau - ecartPied(derniereAmplitude(), bruit, plateau - x);
     finInspiration = croisement(niveau, lisses, indiceExtremum, -1.0);
     phase = Phase::Expiration;
-    extremum = x;
-    indiceExtremum = lisses;
+    retenirExtremum(x);
 }
 
 void detecteurCycles::terminerCycle(double fin)
@@ -360,6 +348,21 @@ FormeCycle detecteurCycles::extraireForme(qint64 premier, qint64 dernier) const
         }
     }
     return forme;
+}
+
+// The current smoothed sample x is the new extreme of the phase.
+void detecteurCycles::retenirExtremum(double x)
+{
+    extremum = x;
+    indiceExtremum = lisses;
+}
+
+void detecteurCycles::finirApnee()
+{
+    if (!enApnee)
+        return;
+    enApnee = false;
+    emit apnee(false);
 }
 
 void detecteurCycles::surveillerApnee()

@@ -72,6 +72,8 @@ private:
     void debutExpiration();
     void terminerCycle(double fin);
     FormeCycle extraireForme(qint64 premier, qint64 dernier) const;
+    void retenirExtremum(double x);
+    void finirApnee();
     void surveillerApnee();
     int fente(qint64 indice) const { return int(indice % capacite); }
 

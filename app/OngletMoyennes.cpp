@@ -56,6 +56,8 @@ OngletMoyennes::OngletMoyennes(QWidget* parent)
     minuterieTrace->setInterval(delaiTrace);
     connect(minuterieTrace, &QTimer::timeout, this, &OngletMoyennes::tracer);
     connect(cycles, &ModeleCycles::colonnesChangees, this, &OngletMoyennes::mettreAJourColonnes);
+    connect(this, &OngletMoyennes::frequenceChangee, indicateur,
+            &IndicateurRespiration::setFrequence);
     mettreAJourColonnes();
     mettreAJourStatistiques();
 }
@@ -94,7 +96,7 @@ QWidget* OngletMoyennes::creerCommandes()
     ligne->addWidget(exporter);
 
     connect(moyenneSur, QOverload<int>::of(&QSpinBox::valueChanged), this,
-            &OngletMoyennes::nombreChange);
+            &OngletMoyennes::actualiser);
     connect(delaiApnee, QOverload<int>::of(&QSpinBox::valueChanged), this,
             [this](int secondes) { emit delaiApneeChange(secondes); });
     connect(exporter, &QPushButton::clicked, this, &OngletMoyennes::exporterCycles);
@@ -235,10 +237,7 @@ void OngletMoyennes::reinitialiser(const QString& fichier)
     formes.clear();
     attente.clear();
     formesEnAttente.clear();
-    emit frequenceChangee(frequenceMoyenne());
-    indicateur->setFrequence(frequenceMoyenne());
-    mettreAJourStatistiques();
-    planifierTrace();
+    actualiser();
 }
 
 void OngletMoyennes::ajouterCycle(const Cycle& cycle, const FormeCycle& forme)
@@ -261,11 +260,7 @@ void OngletMoyennes::montrer(const std::vector<Cycle>& nouveaux,
     formes += formesNouvelles;
     if (formes.size() > formesMax)
         formes.remove(0, formes.size() - formesMax);
-    const double frequence = frequenceMoyenne();
-    indicateur->setFrequence(frequence);
-    emit frequenceChangee(frequence);
-    mettreAJourStatistiques();
-    planifierTrace();
+    actualiser();
 }
 
 void OngletMoyennes::setApnee(bool enApnee)
@@ -297,11 +292,11 @@ void OngletMoyennes::setEchelles(double co2Min, double co2Max, double o2Min, dou
         tendanceO2->replot();
 }
 
-void OngletMoyennes::nombreChange()
+// What follows the breaths shown and their number N: the rate line, the
+// statistics and, soon, the plots.
+void OngletMoyennes::actualiser()
 {
-    const double frequence = frequenceMoyenne();
-    indicateur->setFrequence(frequence);
-    emit frequenceChangee(frequence);
+    emit frequenceChangee(frequenceMoyenne());
     mettreAJourStatistiques();
     planifierTrace();
 }

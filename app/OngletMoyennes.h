@@ -73,7 +73,7 @@ private:
     void tracer();
     void mettreAJourStatistiques();
     void mettreAJourColonnes();
-    void nombreChange();
+    void actualiser();
 
     static constexpr int formesMax = 50;
 
