@@ -177,32 +177,15 @@ QString ModeleCycles::texte(int colonne, double v)
     }
 }
 
-ModeleCycles::Statistique ModeleCycles::statistique(int colonne, int nombre) const
+Statistique ModeleCycles::statistique(int colonne, int nombre) const
 {
-    Statistique s;
     const bool volume = colonne == VolumeInspire || colonne == VolumeExpire;
     const size_t depuis = tous.size() - std::min(tous.size(), size_t(std::max(nombre, 0)));
-    auto compte = [&](size_t i) { return !volume || tous[i].fluxPresent; };
-    double somme = 0.0;
+    std::vector<double> valeurs;
+    valeurs.reserve(tous.size() - depuis);
     for (size_t i = depuis; i < tous.size(); ++i) {
-        if (compte(i)) {
-            somme += valeur(tous[i], colonne);
-            ++s.nombre;
-        }
+        if (!volume || tous[i].fluxPresent)
+            valeurs.push_back(valeur(tous[i], colonne));
     }
-    if (s.nombre == 0)
-        return s;
-    s.moyenne = somme / s.nombre;
-    // Sample standard deviation, in two passes for values far from zero; none
-    // for a single breath.
-    double carres = 0.0;
-    for (size_t i = depuis; i < tous.size(); ++i) {
-        if (compte(i)) {
-            const double ecart = valeur(tous[i], colonne) - s.moyenne;
-            carres += ecart * ecart;
-        }
-    }
-    if (s.nombre > 1)
-        s.ecartType = std::sqrt(carres / (s.nombre - 1));
-    return s;
+    return Statistique::de(valeurs);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cycle.h"
+#include "Statistique.h"
 
 #include <QAbstractTableModel>
 #include <QVector>
@@ -54,12 +55,6 @@ public:
     static QString temps(double secondes);
     static QString texte(int colonne, double valeur);
 
-    struct Statistique
-    {
-        double moyenne = 0.0;
-        double ecartType = 0.0;
-        int nombre = 0;
-    };
     // Mean and standard deviation of a column over the last `nombre` breaths.
     Statistique statistique(int colonne, int nombre) const;
 

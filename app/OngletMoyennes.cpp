@@ -218,8 +218,7 @@ int OngletMoyennes::nombreMoyenne() const
 
 double OngletMoyennes::frequenceMoyenne() const
 {
-    const ModeleCycles::Statistique s =
-        cycles->statistique(ModeleCycles::Frequence, nombreMoyenne());
+    const Statistique s = cycles->statistique(ModeleCycles::Frequence, nombreMoyenne());
     return s.nombre > 0 ? s.moyenne : std::nan("");
 }
 
@@ -343,7 +342,7 @@ void OngletMoyennes::mettreAJourStatistiques()
 {
     const int nombre = nombreMoyenne();
     for (int colonne = 0; colonne < ModeleCycles::NombreColonnes; ++colonne) {
-        const ModeleCycles::Statistique s = cycles->statistique(colonne, nombre);
+        const Statistique s = cycles->statistique(colonne, nombre);
         // The mean of the breaths' times says nothing: that column tells how
         // many breaths the statistics are over.
         QString moyenne;

@@ -1,9 +1,10 @@
 // souffles: the breath-by-breath table of capture files.
 //
-//   souffles [--frequence HZ] [--sortie FICHIER] CAPTURE...
+//   souffles [--frequence HZ] [--apnee S] [--sortie FICHIER] CAPTURE...
 //
 // Reads each capture file (one sample a line, CO2;O2;Flux) as sampled at HZ
-// (100 by default), finds every breath on its O2 column as the station does,
+// (100 by default), finds every breath on its O2 column as the station does
+// (with the apnea delay S, 20 s by default),
 // and writes one CSV table of all the breaths: a header line, then one line a
 // breath, in the format of the station's "Exporter les cycles". A summary of
 // each file goes to standard error. A file that cannot be read, or that is no
@@ -11,6 +12,7 @@
 // exit status is then 1.
 #include "CsvCycles.h"
 #include "LecteurCapture.h"
+#include "Statistique.h"
 #include "detecteurCycles.h"
 
 #include <QCommandLineParser>
@@ -125,24 +127,17 @@ bool analyserFichier(const QString& chemin, double fe, double delaiApnee, Bilan&
 
 void resumer(const QString& chemin, const Bilan& bilan)
 {
-    const std::size_t nombre = bilan.cycles.size();
-    double somme = 0.0;
-    double carres = 0.0;
-    for (const Cycle& cycle : bilan.cycles) {
-        somme += cycle.frequence;
-        carres += cycle.frequence * cycle.frequence;
-    }
-    const double moyenne = nombre ? somme / nombre : 0.0;
-    const double ecart =
-        nombre > 1
-            ? std::sqrt(std::max(0.0, (carres - nombre * moyenne * moyenne) / double(nombre - 1)))
-            : 0.0;
+    std::vector<double> frequences;
+    frequences.reserve(bilan.cycles.size());
+    for (const Cycle& cycle : bilan.cycles)
+        frequences.push_back(cycle.frequence);
+    const Statistique s = Statistique::de(frequences);
     erreurs() << QObject::tr(
                      "%1 : %2 cycles, fréquence moyenne %3 /min (écart type %4), %5 apnée(s)")
                      .arg(chemin)
-                     .arg(nombre)
-                     .arg(QString::number(moyenne, 'f', 2))
-                     .arg(QString::number(ecart, 'f', 2))
+                     .arg(s.nombre)
+                     .arg(QString::number(s.moyenne, 'f', 2))
+                     .arg(QString::number(s.ecartType, 'f', 2))
                      .arg(bilan.apnees)
               << '\n';
 }

@@ -57,7 +57,7 @@ private slots:
     {
         ModeleCycles modele;
         modele.ajouter({cycle(0, 2.0), cycle(2, 4.0), cycle(6, 3.0, true), cycle(9, 5.0, true)});
-        ModeleCycles::Statistique s = modele.statistique(ModeleCycles::Duree, 3);
+        Statistique s = modele.statistique(ModeleCycles::Duree, 3);
         QCOMPARE(s.nombre, 3);
         QCOMPARE(s.moyenne, 4.0);
         QCOMPARE(s.ecartType, 1.0);
