@@ -628,15 +628,11 @@ bool AbstractSerial::waitForBytesWritten(int msecs)
         }
         if (readyToRead && !d->receiveReadNotification())
             break;
-        if (readyToWrite) {
-            const bool progressed = d->receiveWriteNotification();
-            // A refused write discarded the buffer and reported its status.
-            if (d->writeFailures != failuresBefore)
-                break;
-            if (progressed) {
-                result = true;
-                break;
-            }
+        // A refused write discarded the buffer and reported its status: the
+        // wait ends there, failed.
+        if (readyToWrite && (d->receiveWriteNotification() || d->writeFailures != failuresBefore)) {
+            result = d->writeFailures == failuresBefore;
+            break;
         }
         if (msecs >= 0 && timer.elapsed() >= msecs) {
             d->emitStatus(EWaitBytesWrittenTimeout);
@@ -708,8 +704,7 @@ qint64 AbstractSerial::writeData(const char* data, qint64 maxSize)
 
     const qint64 written = d->engine->write(data, maxSize);
     if (written < 0) {
-        if (d->engine->isHungUp())
-            d->noticeHangUp();
+        d->noticeHangUp();
         d->emitStatus(EWriteDataIO);
         return -1;
     }

@@ -246,8 +246,7 @@ bool AbstractSerialPrivate::flushWriteBuffer()
         setWriteNotificationEnabled(false);
         ++writeFailures;
         emitStatus(AbstractSerial::EWriteDataIO);
-        if (engine->isHungUp())
-            noticeHangUp();
+        noticeHangUp();
         return false;
     }
     writeBuffer.free(written);

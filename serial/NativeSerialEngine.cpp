@@ -237,8 +237,7 @@ bool NativeSerialEngine::close()
     p->openedForReading = false;
     p->openedForWriting = false;
     p->hungUp = false;
-    p->readAheadBegin = 0;
-    p->readAheadEnd = 0;
+    p->readAhead.clear();
     // The lock file goes once the port is given back.
     p->lockFile.reset();
     return closed;
@@ -512,8 +511,7 @@ bool NativeSerialEngine::reset()
         return false;
     }
     // Received means received by the engine too.
-    d()->readAheadBegin = 0;
-    d()->readAheadEnd = 0;
+    d()->readAhead.clear();
     return true;
 }
 
@@ -529,23 +527,7 @@ void NativeSerialEngine::markHungUp()
 {
     NativeSerialEnginePrivate* const p = d();
     p->hungUp = true;
-    p->readAheadBegin = 0;
-    p->readAheadEnd = 0;
-}
-
-qint64 NativeSerialEngine::takeReadAhead(char* data, qint64 maxSize)
-{
-    NativeSerialEnginePrivate* const p = d();
-    const qint64 count = qMin(maxSize, p->readAheadEnd - p->readAheadBegin);
-    if (count <= 0)
-        return 0;
-    std::memcpy(data, p->readAhead.data() + p->readAheadBegin, size_t(count));
-    p->readAheadBegin += count;
-    if (p->readAheadBegin == p->readAheadEnd) {
-        p->readAheadBegin = 0;
-        p->readAheadEnd = 0;
-    }
-    return count;
+    p->readAhead.clear();
 }
 
 // One read() of what the line holds, with the read-ahead empty: into the
@@ -556,27 +538,23 @@ qint64 NativeSerialEngine::readFromLine(char* data, qint64 maxSize)
 {
     NativeSerialEnginePrivate* const p = d();
     const bool direct = maxSize >= readAheadSize;
-    if (!direct && p->readAhead.size() < size_t(readAheadSize))
-        p->readAhead.resize(size_t(readAheadSize));
-    char* const target = direct ? data : p->readAhead.data();
-    const size_t room = size_t(direct ? maxSize : readAheadSize);
+    const qint64 room = direct ? maxSize : readAheadSize;
+    char* const target = direct ? data : p->readAhead.reserve(room);
     ssize_t n;
     do {
-        n = ::read(p->descriptor, target, room);
+        n = ::read(p->descriptor, target, size_t(room));
     } while (n == -1 && errno == EINTR);
+    const int error = errno; // the trace may change errno
+    if (!direct)
+        p->readAhead.chop(room - qMax<ssize_t>(n, 0));
     if (n == -1) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        if (error == EAGAIN || error == EWOULDBLOCK)
             return 0;
-        const int error = errno; // the trace may change errno
         trace("read", error);
         noticeFailure(error);
         return -1;
     }
-    if (direct || n == 0)
-        return n;
-    p->readAheadBegin = 0;
-    p->readAheadEnd = n;
-    return takeReadAhead(data, maxSize);
+    return direct ? n : p->readAhead.read(data, maxSize);
 }
 
 // A line error counted by the driver since the last look is reported once.
@@ -613,7 +591,7 @@ qint64 NativeSerialEngine::bytesAvailable()
     }
     if (lineErrorsGrew())
         return -1;
-    return count + (p->readAheadEnd - p->readAheadBegin);
+    return count + p->readAhead.size();
 }
 
 qint64 NativeSerialEngine::writeBlock(const char* data, qint64 size)
@@ -669,7 +647,7 @@ qint64 NativeSerialEngine::read(char* data, qint64 maxSize)
     NativeSerialEnginePrivate* const p = d();
     if (p->descriptor == -1 || !p->openedForReading || p->hungUp)
         return -1;
-    qint64 total = takeReadAhead(data, maxSize);
+    qint64 total = p->readAhead.read(data, maxSize);
     if (total == maxSize)
         return total;
     const int limit = qBound(0, p->readTotalTimeoutConstant, blockWaitMsecs);
@@ -784,7 +762,7 @@ void NativeSerialEngine::setReadNotificationEnabled(bool enable)
 void NativeSerialEngine::announceReadAhead()
 {
     NativeSerialEnginePrivate* const p = d();
-    if (p->readAheadEnd == p->readAheadBegin || p->readAheadAnnounced)
+    if (p->readAhead.isEmpty() || p->readAheadAnnounced)
         return;
     p->readAheadAnnounced = true;
     QMetaObject::invokeMethod(
@@ -792,7 +770,7 @@ void NativeSerialEngine::announceReadAhead()
         [this] {
             NativeSerialEnginePrivate* const q = d();
             q->readAheadAnnounced = false;
-            if (q->readAheadEnd > q->readAheadBegin && isReadNotificationEnabled())
+            if (!q->readAhead.isEmpty() && isReadNotificationEnabled())
                 readNotification();
         },
         Qt::QueuedConnection);

@@ -73,7 +73,6 @@ private:
     bool lineErrorsGrew();
     void noticeFailure(int error);
     void markHungUp();
-    qint64 takeReadAhead(char* data, qint64 maxSize);
     qint64 readFromLine(char* data, qint64 maxSize);
     void announceReadAhead();
     qint64 writeBlock(const char* data, qint64 size);

@@ -3,9 +3,9 @@
 #include "AbstractSerialEngine.h"
 #include "SerialLockFile.h"
 #include "SerialPortSettings.h"
+#include "SerialRingBuffer.h"
 
 #include <memory>
-#include <vector>
 
 class AbstractSerialNotifier;
 
@@ -33,11 +33,9 @@ struct NativeSerialEnginePrivate : AbstractSerialEnginePrivate
     std::unique_ptr<SerialLockFile> lockFile;
     // The port went away; cleared by the close.
     bool hungUp = false;
-    // Bytes taken from the line and not yet handed over: [begin, end) of the
-    // read-ahead, allocated at the first read.
-    std::vector<char> readAhead;
-    qint64 readAheadBegin = 0;
-    qint64 readAheadEnd = 0;
+    // Bytes taken from the line and not yet handed over; its block is allocated
+    // at the first read and kept for the next ones.
+    SerialRingBuffer readAhead;
     // A notification for the read-ahead's bytes waits in the event loop.
     bool readAheadAnnounced = false;
     // Sum of the driver's line error counters at the last look, and whether the

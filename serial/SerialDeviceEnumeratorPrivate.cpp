@@ -67,25 +67,22 @@ void SerialDeviceEnumeratorPrivate::startRescans()
     qDebug("SerialDeviceEnumerator: no change watch; rescanning every %d ms", rescanMsecs);
     rescanTimer = new QTimer(q);
     rescanTimer->setInterval(rescanMsecs);
-    QObject::connect(rescanTimer, &QTimer::timeout, q, [this] { rescan(); });
+    QObject::connect(rescanTimer, &QTimer::timeout, q, [this] {
+        retryWatch();
+        _q_processWatcher();
+    });
 }
 
-void SerialDeviceEnumeratorPrivate::rescan()
-{
-    retryWatch();
-    _q_processWatcher();
-}
-
-bool SerialDeviceEnumeratorPrivate::retryWatch()
+void SerialDeviceEnumeratorPrivate::retryWatch()
 {
     if (hasWatch())
-        return true;
+        return;
     delete watcher;
     watcher = nullptr;
     closeChangeSource();
     openChangeSource();
     if (changeFd < 0 || devWatch < 0)
-        return false;
+        return;
     createWatcher();
     // The watch takes over, switched on as the rescans were. This may run from
     // the timer's own signal: the timer goes later.
@@ -94,7 +91,6 @@ bool SerialDeviceEnumeratorPrivate::retryWatch()
     rescanTimer->deleteLater();
     rescanTimer = nullptr;
     qDebug("SerialDeviceEnumerator: change watch available again");
-    return true;
 }
 
 void SerialDeviceEnumeratorPrivate::_q_processWatcher()

@@ -68,10 +68,10 @@ public:
     static void fillVendorAndProduct(SerialDeviceInfo& info);
 
 private:
+    // The rescans, each of which first tries for the watch again.
     void startRescans();
-    void rescan();
     // Takes the watch once the system gives one again.
-    bool retryWatch();
+    void retryWatch();
 
     // Platform part.
     void openChangeSource();

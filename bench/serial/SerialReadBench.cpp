@@ -62,10 +62,13 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-bool writeAll(int fd, const char* data, size_t size)
+// All `size` bytes through `io` (::read or ::write), restarted after a signal;
+// false at an error or the end of the file.
+template <typename Io, typename Byte>
+bool transferAll(Io io, int fd, Byte* data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = io(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -76,18 +79,9 @@ bool writeAll(int fd, const char* data, size_t size)
     return true;
 }
 
-bool readAll(int fd, char* data, size_t size)
+bool writeAll(int fd, const char* data, size_t size)
 {
-    while (size > 0) {
-        const ssize_t n = ::read(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+    return transferAll(::write, fd, data, size);
 }
 
 // Sample i of the stream: a 16-bit little-endian counter, so a lost, repeated or
@@ -111,7 +105,7 @@ void sampleBytes(qint64 i, char* out)
         qint64 samples;
         qint64 paced;
     } request{};
-    while (readAll(commands, reinterpret_cast<char*>(&request), sizeof request)) {
+    while (transferAll(::read, commands, reinterpret_cast<char*>(&request), sizeof request)) {
         if (request.paced) {
             timespec next{};
             clock_gettime(CLOCK_MONOTONIC, &next);
@@ -143,16 +137,21 @@ void sampleBytes(qint64 i, char* out)
     _exit(0);
 }
 
-// The reader's end: checks every block against the stream and says when all
-// expected bytes are in.
-struct Tally
+// What a reader got and did.
+struct Counts
 {
-    qint64 expectedBytes = 0;
     qint64 bytes = 0;
-    qint64 nextSample = 0;
     qint64 errors = 0;
     qint64 notices = 0;
     qint64 readCalls = 0;
+};
+
+// The reader's end: checks every block against the stream and says when all
+// expected bytes are in.
+struct Tally : Counts
+{
+    qint64 expectedBytes = 0;
+    qint64 nextSample = 0;
 
     void check(const char* data, qint64 size)
     {
@@ -170,16 +169,13 @@ struct Tally
 enum class Pattern { OneBlockPerCall, AllBlocksInOneCall };
 enum class Reader { SerialLayer, Plain };
 
-struct Result
+struct Result : Counts
 {
-    qint64 bytes = 0;
-    qint64 errors = 0;
-    qint64 notices = 0;
-    qint64 readCalls = 0;
     double wallSeconds = 0;
     double cpu = 0;
     bool complete = false;
 
+    double rate() const { return bytes / wallSeconds; }
     void add(const Result& r)
     {
         bytes += r.bytes;
@@ -256,12 +252,9 @@ private:
         request(samples, paced);
         loop.exec();
         Result r;
+        static_cast<Counts&>(r) = tally;
         r.wallSeconds = wall.nsecsElapsed() / 1e9;
         r.cpu = cpuSeconds() - cpuBefore;
-        r.bytes = tally.bytes;
-        r.errors = tally.errors;
-        r.notices = tally.notices;
-        r.readCalls = tally.readCalls;
         r.complete = tally.done();
         quit = nullptr;
         return r;
@@ -297,8 +290,8 @@ private:
                         tally.check(buffer.data(), blockSize);
                     }
                 } else {
-                    const qint64 size = qMin<qint64>(blocks * blockSize,
-                                                     qint64(buffer.size()) / blockSize * blockSize);
+                    // The buffer holds a whole number of blocks.
+                    const qint64 size = qMin<qint64>(blocks * blockSize, qint64(buffer.size()));
                     ++tally.readCalls;
                     const qint64 got = serial.read(buffer.data(), size);
                     if (got != size)
@@ -388,7 +381,7 @@ void printResult(const char* reader, const char* pattern, const Result& r)
 {
     std::printf("  %-12s %-22s %8.2f MB/s  reader CPU %5.1f %% of one core = %5.2f ms per MB  "
                 "%7lld notifications  %8lld read calls  %s, %lld samples out of order\n",
-                reader, pattern, r.bytes / r.wallSeconds / 1e6, 100.0 * r.cpu / r.wallSeconds,
+                reader, pattern, r.rate() / 1e6, 100.0 * r.cpu / r.wallSeconds,
                 1000.0 * r.cpu / (r.bytes / 1e6), static_cast<long long>(r.notices),
                 static_cast<long long>(r.readCalls), r.complete ? "all bytes" : "BYTES MISSING",
                 static_cast<long long>(r.errors));
@@ -422,8 +415,7 @@ int main(int argc, char** argv)
                     bench.run(Reader::Plain, patterns[p], options.samples, false, 120000);
                 totals[p][0].add(ours);
                 totals[p][1].add(plain);
-                roundRatios[p].push_back((ours.bytes / ours.wallSeconds) /
-                                         (plain.bytes / plain.wallSeconds));
+                roundRatios[p].push_back(ours.rate() / plain.rate());
             }
         }
         std::printf("compare: %d rounds of %lld samples (%lld bytes) per reader and pattern\n",
@@ -434,8 +426,7 @@ int main(int argc, char** argv)
             const Result& plain = totals[p][1];
             printResult("serial layer", patternNames[p], ours);
             printResult("plain reader", patternNames[p], plain);
-            const double ratio =
-                (ours.bytes / ours.wallSeconds) / (plain.bytes / plain.wallSeconds);
+            const double ratio = ours.rate() / plain.rate();
             std::vector<double>& ratios = roundRatios[p];
             std::sort(ratios.begin(), ratios.end());
             const double median =

@@ -68,6 +68,14 @@ struct BlockReader
     int notices = 0;
 };
 
+// Opens the device on the instrument's port, buffered or not.
+bool openOn(AbstractSerial& serial, const InstrumentTerminal& instrument, QIODevice::OpenMode mode,
+            bool buffered)
+{
+    serial.setDeviceName(instrument.name());
+    return serial.open(buffered ? mode : mode | QIODevice::Unbuffered);
+}
+
 const QString notOpenText = QStringLiteral("Device is not open. Error!");
 
 } // namespace
@@ -265,8 +273,7 @@ void AbstractSerialTest::settingsByCodeReachTermios()
 
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     // Start from the worker's 9600 8N1 with no flow control.
     QVERIFY(serial.setBaudRate(AbstractSerial::BaudRate9600));
     QVERIFY(serial.setDataBits(AbstractSerial::DataBits8));
@@ -358,8 +365,7 @@ void AbstractSerialTest::settingsByText()
 
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadWrite, false));
     QVERIFY(serial.setBaudRate(AbstractSerial::BaudRate4800));
 
     const bool expected = !readBack.isEmpty();
@@ -400,8 +406,7 @@ void AbstractSerialTest::stopBitsRulesHoldWhicheverComesSecond()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     QVERIFY(serial.setDataBits(AbstractSerial::DataBits8));
     QVERIFY(serial.setStopBits(AbstractSerial::StopBits1));
 
@@ -427,8 +432,7 @@ void AbstractSerialTest::readTimeoutFollowsLineThenStaysFixed()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     QVERIFY(serial.setBaudRate(AbstractSerial::BaudRate9600));
     QVERIFY(serial.setDataBits(AbstractSerial::DataBits8));
     QVERIFY(serial.setParity(AbstractSerial::ParityNone));
@@ -521,8 +525,7 @@ void AbstractSerialTest::statusSignalOnlyWhenEnabled()
     AbstractSerial serial;
     QVERIFY(!serial.isStatusSignalEnabled());
     QSignalSpy statuses(&serial, &AbstractSerial::signalStatus);
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     QVERIFY(serial.setStopBits(AbstractSerial::StopBits2));
 
     QVERIFY(!serial.setDataBits(AbstractSerial::DataBits5));
@@ -592,8 +595,7 @@ void AbstractSerialTest::lineStatusWithoutModemLinesIsError()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     // A pseudo-terminal has no modem lines to read.
     QCOMPARE(serial.lineStatus(), quint16(AbstractSerial::LineErr));
     QCOMPARE(serial.errorString(), QStringLiteral("Controls::Get lines status fail. Error!"));
@@ -603,8 +605,7 @@ void AbstractSerialTest::unbufferedReadyReadOncePerArrival()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     QVERIFY(serial.setBaudRate(AbstractSerial::BaudRate9600));
     BlockReader reader(serial);
 
@@ -622,8 +623,7 @@ void AbstractSerialTest::unbufferedBurstLeavesPartialBlock()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     BlockReader reader(serial);
 
     QVERIFY(instrument.send(pattern(40)));
@@ -641,8 +641,7 @@ void AbstractSerialTest::partialBlockWaitsWithoutBusyLoop()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
     BlockReader reader(serial);
 
     QVERIFY(instrument.send(pattern(15)));
@@ -744,9 +743,7 @@ void AbstractSerialTest::writesReachTheInstrument()
 
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(buffered ? QIODevice::ReadWrite
-                                 : QIODevice::ReadWrite | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadWrite, buffered));
     qint64 reported = 0;
     connect(&serial, &QIODevice::bytesWritten, [&](qint64 bytes) { reported += bytes; });
 
@@ -778,8 +775,7 @@ void AbstractSerialTest::waitForReadyReadTimesOutThenSignalsAgain()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
 
     QVERIFY(!serial.waitForReadyRead(50));
     QCOMPARE(serial.errorString(), QStringLiteral("Controls::Wait for ready read timeout. Error!"));
@@ -801,8 +797,7 @@ void AbstractSerialTest::slotWaitingInsideReadyReadGetsNoNestedSignal()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, false));
 
     QByteArray received;
     int notices = 0;
@@ -837,8 +832,7 @@ void AbstractSerialTest::resetDropsReceivedBytes()
 {
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadOnly));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, true));
     QSignalSpy arrivals(&serial, &QIODevice::readyRead);
 
     QVERIFY(instrument.send(pattern(100)));
@@ -866,9 +860,7 @@ void AbstractSerialTest::hangUpFinishesReadChannelOnce()
     QFETCH(bool, closeInSlot);
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(
-        serial.open(buffered ? QIODevice::ReadOnly : QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadOnly, buffered));
     BlockReader reader(serial);
     QSignalSpy finished(&serial, &QIODevice::readChannelFinished);
     QSignalSpy exceptions(&serial, &AbstractSerial::exception);
@@ -925,8 +917,7 @@ void AbstractSerialTest::waitForBytesWrittenReturnsOnceTheBytesHaveLeft()
     QFETCH(int, msecs);
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::ReadWrite, false));
     QSignalSpy arrivals(&serial, &QIODevice::readyRead);
     if (unread > 0) {
         QVERIFY(instrument.send(pattern(unread)));
@@ -940,8 +931,8 @@ void AbstractSerialTest::waitForBytesWrittenReturnsOnceTheBytesHaveLeft()
     // No bytes came during the wait: nothing to announce, and no spinning on
     // the bytes that wait to be read.
     QCOMPARE(arrivals.size(), announced);
-    QVERIFY2(processCpuMsecs() - cpuBefore < 200,
-             qPrintable(QString::number(processCpuMsecs() - cpuBefore)));
+    const double cpu = processCpuMsecs() - cpuBefore;
+    QVERIFY2(cpu < 200, qPrintable(QString::number(cpu)));
     QCOMPARE(serial.bytesToWrite(), qint64(0));
     QCOMPARE(instrument.receive(100), pattern(100, 7));
     QCOMPARE(serial.bytesAvailable(), qint64(unread));
@@ -960,9 +951,7 @@ void AbstractSerialTest::waitForReadyReadOnWriteOnlyPortFailsAtOnce()
     QFETCH(bool, buffered);
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(buffered ? QIODevice::WriteOnly
-                                 : QIODevice::WriteOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::WriteOnly, buffered));
     QSignalSpy arrivals(&serial, &QIODevice::readyRead);
     // The instrument talks although this side only writes.
     QVERIFY(instrument.send(pattern(32)));
@@ -970,8 +959,8 @@ void AbstractSerialTest::waitForReadyReadOnWriteOnlyPortFailsAtOnce()
 
     const double cpuBefore = processCpuMsecs();
     QVERIFY(!serial.waitForReadyRead(1000));
-    QVERIFY2(processCpuMsecs() - cpuBefore < 200,
-             qPrintable(QString::number(processCpuMsecs() - cpuBefore)));
+    const double cpu = processCpuMsecs() - cpuBefore;
+    QVERIFY2(cpu < 200, qPrintable(QString::number(cpu)));
     QCOMPARE(serial.errorString(),
              QStringLiteral("Controls::Read data from device - i/o problem. Error!"));
     QCOMPARE(arrivals.size(), 0);
@@ -996,9 +985,7 @@ void AbstractSerialTest::hangUpOnTheWriteSideIsReported()
     QFETCH(bool, eventLoopFirst);
     InstrumentTerminal instrument;
     AbstractSerial serial;
-    serial.setDeviceName(instrument.name());
-    QVERIFY(serial.open(buffered ? QIODevice::WriteOnly
-                                 : QIODevice::WriteOnly | QIODevice::Unbuffered));
+    QVERIFY(openOn(serial, instrument, QIODevice::WriteOnly, buffered));
     QSignalSpy finished(&serial, &QIODevice::readChannelFinished);
     QCOMPARE(serial.write(pattern(16)), qint64(16));
     QCOMPARE(instrument.receive(16), pattern(16));

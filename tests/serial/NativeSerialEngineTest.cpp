@@ -186,6 +186,16 @@ QByteArray pattern(int size)
     return bytes;
 }
 
+// Opens the engine on the terminal's port and has the instrument send `bytes`;
+// true once the engine counts them all as available.
+bool openAndReceive(NativeSerialEngine& engine, InstrumentTerminal& terminal,
+                    QIODevice::OpenMode mode, const QByteArray& bytes)
+{
+    engine.setDeviceName(terminal.name());
+    return engine.open(mode) && terminal.send(bytes) &&
+           QTest::qWaitFor([&] { return engine.bytesAvailable() == bytes.size(); });
+}
+
 } // namespace
 
 class NativeSerialEngineTest : public QObject
@@ -808,10 +818,7 @@ void NativeSerialEngineTest::waitReturnsAtOnceWhenBytesAreWaiting()
 {
     InstrumentTerminal terminal;
     NativeSerialEngine engine(nullptr);
-    engine.setDeviceName(terminal.name());
-    QVERIFY(engine.open(QIODevice::ReadWrite));
-    QVERIFY(terminal.send("abc"));
-    QTRY_COMPARE(engine.bytesAvailable(), qint64(3));
+    QVERIFY(openAndReceive(engine, terminal, QIODevice::ReadWrite, "abc"));
 
     bool readyRead = false;
     bool readyWrite = true; // must stay as it was
@@ -933,10 +940,7 @@ void NativeSerialEngineTest::hungUpPortFailsReadsAndWaits()
 {
     InstrumentTerminal terminal;
     NativeSerialEngine engine(nullptr);
-    engine.setDeviceName(terminal.name());
-    QVERIFY(engine.open(QIODevice::ReadWrite));
-    QVERIFY(terminal.send(pattern(16)));
-    QTRY_COMPARE(engine.bytesAvailable(), qint64(16));
+    QVERIFY(openAndReceive(engine, terminal, QIODevice::ReadWrite, pattern(16)));
     QVERIFY(!engine.isHungUp());
 
     terminal.hangUp();
@@ -995,7 +999,7 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
     if (flocked)
         QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
     // Process 1 is always alive.
-    const QByteArray content = lockFile == "text" ? UucpLock::text(1) : UucpLock::binary(1);
+    const QByteArray content = UucpLock::content(lockFile, 1);
     QScopedPointer<UucpLock> lock;
     if (!lockFile.isEmpty()) {
         lock.reset(new UucpLock(terminal.name(), content));
@@ -1037,9 +1041,7 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
     const pid_t dead = UucpLock::deadPid();
     QScopedPointer<UucpLock> stale;
     if (!leftOver.isEmpty()) {
-        stale.reset(new UucpLock(terminal.name(), leftOver == "text"     ? UucpLock::text(dead)
-                                                  : leftOver == "binary" ? UucpLock::binary(dead)
-                                                                         : QByteArray("\n")));
+        stale.reset(new UucpLock(terminal.name(), UucpLock::content(leftOver, dead)));
         QVERIFY(stale->isWritten());
     }
     const QString lockPath = UucpLock::pathFor(terminal.name());
@@ -1082,11 +1084,8 @@ void NativeSerialEngineTest::smallReadsTakeTheLineInOneSystemCall()
     QFETCH(int, readSize);
     InstrumentTerminal terminal;
     NativeSerialEngine engine(nullptr);
-    engine.setDeviceName(terminal.name());
-    QVERIFY(engine.open(QIODevice::ReadOnly));
     const QByteArray sent = pattern(size);
-    QVERIFY(terminal.send(sent));
-    QTRY_COMPARE(engine.bytesAvailable(), qint64(size));
+    QVERIFY(openAndReceive(engine, terminal, QIODevice::ReadOnly, sent));
 
     driver::countedDescriptor = engine.descriptor();
     QByteArray received;
@@ -1116,11 +1115,8 @@ void NativeSerialEngineTest::bytesTakenAheadBehaveAsTheLines()
     QFETCH(QString, then);
     InstrumentTerminal terminal;
     NativeSerialEngine engine(nullptr);
-    engine.setDeviceName(terminal.name());
-    QVERIFY(engine.open(QIODevice::ReadWrite));
     const QByteArray sent = pattern(200);
-    QVERIFY(terminal.send(sent.left(100)));
-    QTRY_COMPARE(engine.bytesAvailable(), qint64(100));
+    QVERIFY(openAndReceive(engine, terminal, QIODevice::ReadWrite, sent.left(100)));
     char buffer[256];
     QCOMPARE(engine.read(buffer, 16), qint64(16));
     QCOMPARE(QByteArray(buffer, 16), sent.left(16));

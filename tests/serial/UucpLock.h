@@ -60,6 +60,14 @@ public:
         const int value = int(pid);
         return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
     }
+    // The content in the form named: "text", "binary", or else a file that names
+    // no process.
+    static QByteArray content(const QString& form, pid_t pid)
+    {
+        return form == QLatin1String("text")     ? text(pid)
+               : form == QLatin1String("binary") ? binary(pid)
+                                                 : QByteArray("\n");
+    }
     // The number of a process that has just ended (not reused for a long while).
     static pid_t deadPid()
     {
