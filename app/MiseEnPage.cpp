@@ -2,23 +2,23 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QMarginsF>
+#include <QPageLayout>
 #include <QPainter>
 #include <QPicture>
 #include <QPrinter>
+#include <QRectF>
 
-QPageLayout::Orientation MiseEnPage::orientationPour(const QSizeF& dessin)
-{
-    return dessin.width() > dessin.height() ? QPageLayout::Landscape : QPageLayout::Portrait;
-}
+namespace {
 
-void MiseEnPage::preparer(QPrinter& printer, const QSizeF& dessin)
-{
-    printer.setPageOrientation(orientationPour(dessin));
-    printer.setPageMargins(marges(), QPageLayout::Millimeter);
-}
+// Gap between the drawing and its caption, in points.
+constexpr qreal ecartLegende = 6;
 
-QRectF MiseEnPage::cadreDessin(const QRectF& zone, const QSizeF& dessin, qreal hauteurLegende,
-                               qreal ecart)
+// The rectangle, inside zone, of a drawing of that size scaled to the largest
+// size that leaves room under it for a caption line of hauteurLegende plus
+// ecart; the drawing and the caption together are centred in zone. Empty when
+// nothing fits.
+QRectF cadreDessin(const QRectF& zone, const QSizeF& dessin, qreal hauteurLegende, qreal ecart)
 {
     const qreal hauteurLibre = zone.height() - hauteurLegende - ecart;
     if (dessin.isEmpty() || zone.width() <= 0 || hauteurLibre <= 0)
@@ -29,6 +29,15 @@ QRectF MiseEnPage::cadreDessin(const QRectF& zone, const QSizeF& dessin, qreal h
     return QRectF(QPointF(zone.left() + (zone.width() - taille.width()) / 2,
                           zone.top() + (zone.height() - bloc) / 2),
                   taille);
+}
+
+} // namespace
+
+void MiseEnPage::preparer(QPrinter& printer, const QSizeF& dessin)
+{
+    printer.setPageOrientation(dessin.width() > dessin.height() ? QPageLayout::Landscape
+                                                                : QPageLayout::Portrait);
+    printer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
 }
 
 void MiseEnPage::imprimer(QPainter& painter, QPrinter& printer, const QPicture& dessin,

@@ -31,6 +31,8 @@ void repondre(int argc, char* argv[])
                 "numérotés (acquisitionN.csv, dans le dossier courant), leur relecture et "
                 "l'export des courbes.\n\nAccepte aussi les options standard de Qt "
                 "(-platform, -display, -style, -geometry...)."));
+    // -help is one word, not -h -e -l -p.
+    options.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     options.addHelpOption();
     options.addVersionOption();
     options.process(application);

@@ -198,6 +198,9 @@ void Graphique::rafraichir()
         horloge.start();
         flushCourbesData();
     }
+    if (terminerTracesVidees()) {
+        replot();
+    }
     for (auto it = courbes.constBegin(); it != courbes.constEnd(); ++it) {
         Courbe* courbe = it.value();
         if (!courbe) {
@@ -205,11 +208,6 @@ void Graphique::rafraichir()
         }
         const int n = static_cast<int>(courbe->dataSize());
         int& traces = pointsTraces[it.key()];
-        // A count below what was painted means the buffer was cleared: a new
-        // trace begins in the next trend colour.
-        if (n < traces && commencerTrace(it.key(), courbe)) {
-            replot();
-        }
         if (traces < n) {
             QVector<QPointF>& trace = traceCourante[it.key()];
             for (int i = traces; i < n; ++i) {
@@ -223,7 +221,6 @@ void Graphique::rafraichir()
     }
 }
 
-// The curve's buffer was cleared: a new trace begins in the next trend colour.
 // The trace that ended is kept as a sweep of the trend, or all the sweeps are
 // wiped when the colours wrap. Returns whether the plot must be redrawn for
 // the screen to show what is kept.
@@ -247,19 +244,23 @@ bool Graphique::commencerTrace(const QString& titre, Courbe* courbe)
     return redessiner;
 }
 
-// Before a replot: the traces whose buffers were cleared since the last tick
-// (by a resume or a shorter window) end now, so that the replot keeps them as
-// the screen showed them.
-void Graphique::terminerTracesVidees()
+// A count below what was painted means the buffer was cleared (by its own
+// wrap, the sweep clock, a resume or a shorter window): that trace ends and a
+// new one begins in the next trend colour. Called before a replot, so that the
+// replot keeps the ended traces as the screen showed them; returns whether the
+// plot must be redrawn for what is kept.
+bool Graphique::terminerTracesVidees()
 {
+    bool redessiner = false;
     for (auto it = courbes.constBegin(); it != courbes.constEnd(); ++it) {
         if (!it.value()) {
             break;
         }
         if (static_cast<int>(it.value()->dataSize()) < pointsTraces.value(it.key())) {
-            commencerTrace(it.key(), it.value());
+            redessiner |= commencerTrace(it.key(), it.value());
         }
     }
+    return redessiner;
 }
 
 // The trace that just ended stays on screen under the next ones: it becomes a
@@ -277,8 +278,12 @@ bool Graphique::garderBalayage(const QString& titre, Courbe* courbe)
         QwtPlotCurve* balayage = copieDeBalayage(courbe, trace, z);
         balayage->attach(this);
         gardes.append(balayage);
+        // The sweep shares the points now: the next trace gets a vector of its
+        // own, rather than a copy of these made only to be cleared.
+        const int taille = trace.size();
+        trace = QVector<QPointF>();
+        trace.reserve(taille);
     }
-    trace.clear();
     bool retires = false;
     while (gardes.size() > nbCourbes - 1) {
         delete gardes.takeFirst();

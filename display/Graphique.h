@@ -59,7 +59,7 @@ private:
     void attacherCourbe(Courbe* courbe);
     void rafraichir();
     bool commencerTrace(const QString& titre, Courbe* courbe);
-    void terminerTracesVidees();
+    bool terminerTracesVidees();
     bool garderBalayage(const QString& titre, Courbe* courbe);
     void effacerBalayages();
 

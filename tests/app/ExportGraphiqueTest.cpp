@@ -1,4 +1,5 @@
 #include "ExportGraphique.h"
+#include "PageRendue.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -342,9 +343,7 @@ void ExportGraphiqueTest::verifierPostScript(const QString& fichier)
     if (gs.isEmpty())
         QSKIP("ghostscript is not installed");
     const QString page = fichier + QStringLiteral("-page.png");
-    QVERIFY(lancer(gs, {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
-                        QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=png16m"),
-                        QStringLiteral("-r40"), QStringLiteral("-sOutputFile=") + page, fichier}));
+    QVERIFY(rendrePage(gs, fichier, 40, page));
     QVERIFY(pixelsDeCourbe(QImage(page)) > 200);
 }
 
@@ -389,11 +388,7 @@ void ExportGraphiqueTest::printedPageFitsPlotsAndCaption()
 
     // One page at 50 dpi: the margins are 15 mm, 29.5 pixels.
     const QString png = fichier + "-page.png";
-    if (pdf)
-        QVERIFY(lancer(outil, {"-r", "50", "-png", "-singlefile", fichier, fichier + "-page"}));
-    else
-        QVERIFY(lancer(outil, {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=png16m", "-r50",
-                               "-sOutputFile=" + png, fichier}));
+    QVERIFY(rendrePage(outil, fichier, 50, png));
     const QImage page(png);
     QVERIFY(!page.isNull());
     page.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("page-" + nom + ".png"));

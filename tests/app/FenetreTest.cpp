@@ -2,6 +2,7 @@
 // plots' scales, and the display settings reaching the plots and their buffers.
 #include "Fenetre.h"
 #include "DialogueAutomatique.h"
+#include "PageRendue.h"
 #include "RegardFenetre.h"
 #include "display/PixelsEcran.h"
 #include "serial/InstrumentTerminal.h"
@@ -189,7 +190,7 @@ private slots:
         auto* capturer = controle<QAbstractButton>("btnCapturer");
         QWidget* source = controle<QWidget>("source");
         QWidget* frequence = controle<QWidget>("frequence");
-        QWidget* rejouer = controle<QWidget>("btnRejouer");
+        auto* rejouer = controle<QAbstractButton>("btnRejouer");
         QTest::qWait(300); // the worker's first device list has arrived
         invoquer("getPortsSeriesList", Q_ARG(QStringList, QStringList()));
         controle<QComboBox>("source")->clearEditText();
@@ -207,16 +208,19 @@ private slots:
         QCOMPARE(operateur.texte, QString("La source n'est pas valide"));
         QTRY_VERIFY(!capturer->isChecked());
         QVERIFY(source->isEnabled() && frequence->isEnabled() && rejouer->isEnabled());
+        // The release of the button stops nothing and adds no second box.
+        QTest::qWait(500);
+        QCOMPARE(operateur.boites, QStringList{"La source n'est pas valide"});
+        QVERIFY(!rejouer->isChecked());
     }
 
-    // Each of these operator actions ends in a refusal or a loss; the release
-    // of the buttons that follows stops nothing and must not add a second box.
+    // Each of these operator actions ends in a refusal or a loss (as does a
+    // capture without source, above); the release of the buttons that follows
+    // stops nothing and must not add a second box.
     void oneOperatorActionShowsAtMostOneBox_data()
     {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QStringList>("boites"); // %1: the port
-        QTest::newRow("capture without source")
-            << "capture" << QStringList{"La source n'est pas valide"};
         QTest::newRow("replay dialog cancelled, no port listed") << "replay" << QStringList{};
         QTest::newRow("the only port hangs up and leaves the list")
             << "hang-up" << QStringList{"Connexion perdue avec le port %1"};
@@ -533,17 +537,7 @@ private slots:
             QPainter peintre(&exporte);
             svg.render(&peintre);
         } else {
-            const QStringList arguments =
-                lecteur == "gs" ? QStringList{"-q",
-                                              "-dSAFER",
-                                              "-dBATCH",
-                                              "-dNOPAUSE",
-                                              "-sDEVICE=png16m",
-                                              "-r100",
-                                              "-sOutputFile=page.png",
-                                              nom}
-                                : QStringList{"-r", "100", "-png", "-singlefile", nom, "page"};
-            QCOMPARE(QProcess::execute(programme, arguments), 0);
+            QVERIFY(rendrePage(programme, nom, 100, "page.png"));
             QVERIFY(exporte.load("page.png"));
         }
         exporte.save(QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath(nom + ".png"));

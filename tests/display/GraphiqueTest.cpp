@@ -53,6 +53,27 @@ void remplir(Tampon* tampon, int nombre, double niveau)
     }
 }
 
+// A new sweep: the buffer is cleared and refilled, then the plot ticks.
+void balayer(GraphiqueSonde& plot, Tampon* tampon, int nombre, double niveau)
+{
+    plot.flushCourbesData();
+    remplir(tampon, nombre, niveau);
+    plot.tick();
+}
+
+// Shows the plot on screen with a 0 to 100 scale over 10 s and the trend count.
+bool afficher(GraphiqueSonde& plot, int tendance)
+{
+    plot.setAxisScale(QwtPlot::yLeft, 0, 100);
+    plot.setAxisScale(QwtPlot::xBottom, 0, 10);
+    plot.setTendance(tendance);
+    plot.resize(600, 300);
+    plot.show();
+    const bool expose = QTest::qWaitForWindowExposed(&plot);
+    QTest::qWait(50);
+    return expose;
+}
+
 void enregistrer(const QImage& image, const QString& nom)
 {
     const QString dossier = qEnvironmentVariable("DISPLAY_GRAB_DIR");
@@ -78,30 +99,44 @@ private slots:
     void balayageEffaceUneSeuleFois();
     void tendanceGardeeAuRedessin_data();
     void tendanceGardeeAuRedessin();
-    void balayagesGardesBornesParLaTendance_data();
-    void balayagesGardesBornesParLaTendance();
     void echelleRedessineSeulementApresLePremierTop();
     void horlogeNonDemarreeNeTerminePasDeBalayage();
     void decalageAtteintChaqueTamponEtLesVide();
     void destructionDetruitCourbesEtTampons();
 };
 
+// Each new trace takes the next trend colour and keeps the earlier ones as
+// sweeps beside the live curve, at most nbCourbes - 1 of them, also when the
+// trend count is lowered while they are shown; the colours wrap with a replot.
 void GraphiqueTest::tendanceChangeDeCouleurEtEfface_data()
 {
     QTest::addColumn<int>("tendance");
-    QTest::addColumn<QList<int>>("couleurs"); // palette entry of traces 2, 3, 4, 5
-    QTest::addColumn<QList<int>>("replots");  // cumulated replots after each of them
-    QTest::newRow("trend of 1") << 1 << QList<int>{0, 0, 0, 0} << QList<int>{1, 2, 3, 4};
-    QTest::newRow("trend of 3") << 3 << QList<int>{1, 2, 0, 1} << QList<int>{0, 0, 1, 1};
-    QTest::newRow("zero counts as 1") << 0 << QList<int>{0, 0, 0, 0} << QList<int>{1, 2, 3, 4};
-    QTest::newRow("negative counts as 1") << -2 << QList<int>{0, 0, 0, 0} << QList<int>{1, 2, 3, 4};
+    QTest::addColumn<int>("nouvelleTendance"); // set before the last trace
+    QTest::addColumn<QList<int>>("couleurs");  // palette entry of traces 2 to 6
+    QTest::addColumn<QList<int>>("replots");   // cumulated replots after each of them
+    QTest::addColumn<QList<int>>("gardes");    // sweeps kept after each of them
+    const QList<int> seule{0, 0, 0, 0, 0};
+    const QList<int> chaqueFois{1, 2, 3, 4, 5};
+    QTest::newRow("trend of 1") << 1 << 1 << seule << chaqueFois << seule;
+    QTest::newRow("trend of 3") << 3 << 3 << QList<int>{1, 2, 0, 1, 2} << QList<int>{0, 0, 1, 1, 1}
+                                << QList<int>{1, 2, 0, 1, 2};
+    QTest::newRow("zero counts as 1") << 0 << 0 << seule << chaqueFois << seule;
+    QTest::newRow("negative counts as 1") << -2 << -2 << seule << chaqueFois << seule;
+    QTest::newRow("trend of 5 lowered to 2")
+        << 5 << 2 << QList<int>{1, 2, 3, 4, 1} << QList<int>{0, 0, 0, 0, 1}
+        << QList<int>{1, 2, 3, 4, 1};
+    QTest::newRow("trend of 4 lowered to 3")
+        << 4 << 3 << QList<int>{1, 2, 3, 0, 1} << QList<int>{0, 0, 0, 1, 1}
+        << QList<int>{1, 2, 3, 0, 1};
 }
 
 void GraphiqueTest::tendanceChangeDeCouleurEtEfface()
 {
     QFETCH(int, tendance);
+    QFETCH(int, nouvelleTendance);
     QFETCH(QList<int>, couleurs);
     QFETCH(QList<int>, replots);
+    QFETCH(QList<int>, gardes);
     auto* tampon = new Tampon(0.01, 10);
     auto* courbe = new Courbe("CO2", tampon, palette);
     GraphiqueSonde plot({courbe});
@@ -111,11 +146,12 @@ void GraphiqueTest::tendanceChangeDeCouleurEtEfface()
     QCOMPARE(courbe->pen().color(), QColor(palette[0]));
     QCOMPARE(plot.traces("CO2"), 40);
     for (int trace = 0; trace < couleurs.size(); ++trace) {
-        plot.flushCourbesData();
-        remplir(tampon, 10, 0);
-        plot.tick();
+        if (trace == couleurs.size() - 1)
+            plot.setTendance(nouvelleTendance);
+        balayer(plot, tampon, 10, 0);
         QCOMPARE(courbe->pen().color(), QColor(palette[couleurs[trace]]));
         QCOMPARE(plot.replots, replots[trace]);
+        QCOMPARE(plot.itemList(QwtPlotItem::Rtti_PlotCurve).size() - 1, gardes[trace]);
         QCOMPARE(plot.traces("CO2"), 10);
         remplir(tampon, 30, 0);
         plot.tick();
@@ -129,37 +165,23 @@ void GraphiqueTest::tendanceChangeDeCouleurEtEfface()
 void GraphiqueTest::tendanceSuperposeLesBalayagesAlEcran()
 {
     auto* tampon = new Tampon(0.01, 10);
-    auto* courbe = new Courbe("CO2", tampon, palette);
-    GraphiqueSonde plot({courbe});
-    plot.setAxisScale(QwtPlot::yLeft, 0, 100);
-    plot.setAxisScale(QwtPlot::xBottom, 0, 10);
-    plot.setTendance(3);
-    plot.resize(600, 300);
-    plot.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&plot));
-    QTest::qWait(50);
+    GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
+    QVERIFY(afficher(plot, 3));
 
     const QColor bleu(Qt::darkBlue), cyan(Qt::darkCyan), magenta(Qt::darkMagenta);
-    remplir(tampon, 600, 20);
-    plot.tick();
+    balayer(plot, tampon, 600, 20);
     QImage image = PixelsEcran::capturer(plot.canvas());
     QVERIFY(PixelsEcran::compter(image, bleu) > 100);
 
-    plot.flushCourbesData();
-    remplir(tampon, 400, 50);
-    plot.tick();
-    plot.flushCourbesData();
-    remplir(tampon, 300, 80);
-    plot.tick();
+    balayer(plot, tampon, 400, 50);
+    balayer(plot, tampon, 300, 80);
     image = PixelsEcran::capturer(plot.canvas());
     enregistrer(PixelsEcran::capturer(&plot), "graphique-tendance.png");
     QVERIFY(PixelsEcran::compter(image, bleu) > 100);
     QVERIFY(PixelsEcran::compter(image, cyan) > 100);
     QVERIFY(PixelsEcran::compter(image, magenta) > 100);
 
-    plot.flushCourbesData();
-    remplir(tampon, 200, 35);
-    plot.tick();
+    balayer(plot, tampon, 200, 35);
     image = PixelsEcran::capturer(plot.canvas());
     QVERIFY(PixelsEcran::compter(image, bleu) > 50);
     QCOMPARE(PixelsEcran::compter(image, cyan), 0);
@@ -174,9 +196,7 @@ void GraphiqueTest::remplissageAuDelaDuTraceNeCommencePasDeTrace()
     plot.setTendance(3);
     remplir(tampon, 10, 0);
     plot.tick();
-    plot.flushCourbesData();
-    remplir(tampon, 20, 0);
-    plot.tick();
+    balayer(plot, tampon, 20, 0);
     QCOMPARE(plot.couleur(), 0);
     QCOMPARE(courbe->pen().color(), QColor(Qt::darkBlue));
     QCOMPARE(plot.traces("O2"), 20);
@@ -300,20 +320,12 @@ void GraphiqueTest::tendanceGardeeAuRedessin()
     QFETCH(QString, action);
     auto* tampon = new Tampon(0.01, 10);
     GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
-    plot.setAxisScale(QwtPlot::yLeft, 0, 100);
-    plot.setAxisScale(QwtPlot::xBottom, 0, 10);
-    plot.setTendance(4); // a fourth trace, begun by the action, keeps the first three
-    plot.resize(600, 300);
-    plot.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&plot));
-    QTest::qWait(50);
+    // A fourth trace, begun by the action, keeps the first three.
+    QVERIFY(afficher(plot, 4));
     // Each sweep shorter than the one before, so that the tick sees it begin.
-    const QPair<int, double> balayages[] = {{600, 20}, {400, 50}, {300, 80}};
-    for (const auto& balayage : balayages) {
-        plot.flushCourbesData();
-        remplir(tampon, balayage.first, balayage.second);
-        plot.tick();
-    }
+    balayer(plot, tampon, 600, 20);
+    balayer(plot, tampon, 400, 50);
+    balayer(plot, tampon, 300, 80);
 
     if (action == "resize") {
         plot.resize(700, 350);
@@ -328,45 +340,9 @@ void GraphiqueTest::tendanceGardeeAuRedessin()
     }
     const QImage image = PixelsEcran::capturer(plot.canvas());
     enregistrer(image, "graphique-tendance-" + action + ".png");
-    QCOMPARE(plot.canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32),
-             image.convertToFormat(QImage::Format_RGB32));
+    QCOMPARE(plot.canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32), image);
     for (Qt::GlobalColor couleur : {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta})
         QVERIFY2(PixelsEcran::compter(image, couleur) > 100, qPrintable(QColor(couleur).name()));
-}
-
-// At most nbCourbes - 1 earlier sweeps are kept beside the live curve, also
-// when the trend count is lowered while they are shown.
-void GraphiqueTest::balayagesGardesBornesParLaTendance_data()
-{
-    QTest::addColumn<int>("tendance");
-    QTest::addColumn<int>("nouvelleTendance"); // set before the last sweep
-    QTest::addColumn<QList<int>>("gardes");    // sweeps kept after each new trace
-    QTest::newRow("trend of 1") << 1 << 1 << QList<int>{0, 0, 0, 0, 0};
-    QTest::newRow("trend of 3") << 3 << 3 << QList<int>{1, 2, 0, 1, 2};
-    QTest::newRow("trend of 5 lowered to 2") << 5 << 2 << QList<int>{1, 2, 3, 4, 1};
-    QTest::newRow("trend of 4 lowered to 3") << 4 << 3 << QList<int>{1, 2, 3, 0, 1};
-}
-
-void GraphiqueTest::balayagesGardesBornesParLaTendance()
-{
-    QFETCH(int, tendance);
-    QFETCH(int, nouvelleTendance);
-    QFETCH(QList<int>, gardes);
-    auto* tampon = new Tampon(0.01, 10);
-    GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
-    plot.setTendance(tendance);
-    remplir(tampon, 40, 0);
-    plot.tick();
-    for (int trace = 0; trace < gardes.size(); ++trace) {
-        if (trace == gardes.size() - 1)
-            plot.setTendance(nouvelleTendance);
-        plot.flushCourbesData();
-        remplir(tampon, 10, 0);
-        plot.tick();
-        QCOMPARE(plot.itemList(QwtPlotItem::Rtti_PlotCurve).size() - 1, gardes[trace]);
-        remplir(tampon, 30, 0);
-        plot.tick();
-    }
 }
 
 void GraphiqueTest::echelleRedessineSeulementApresLePremierTop()
