@@ -28,6 +28,9 @@ struct Cycle
     bool fluxPresent = false;
     double volumeInspire = 0.0;
     double volumeExpire = 0.0;
+    // Seconds of the apnea that ended when this breath started (from the onset
+    // before the apnea to this one); 0 when no apnea preceded it.
+    double apneePrecedente = 0.0;
 };
 
 Q_DECLARE_METATYPE(Cycle)

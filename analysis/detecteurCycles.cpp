@@ -89,6 +89,7 @@ void detecteurCycles::reinitialiser()
     inspirationConnue = false;
     finInspiration = -1.0;
     dernierDebut = 0;
+    apneeDuCycle = 0.0;
     finirApnee();
 }
 
@@ -240,6 +241,7 @@ void detecteurCycles::debutInspiration()
 
     if (inspirationConnue && finInspiration >= debutCycle)
         terminerCycle(debut);
+    apneeDuCycle = enApnee ? (debut - double(dernierDebut)) / fe : 0.0;
     finirApnee();
     inspirationConnue = true;
     debutCycle = debut;
@@ -294,6 +296,7 @@ void detecteurCycles::terminerCycle(double fin)
     cycle.frequence = 60.0 / cycle.duree;
     cycle.dureeInspiration = (finInspiration - debutCycle) / fe;
     cycle.dureeExpiration = (fin - finInspiration) / fe;
+    cycle.apneePrecedente = apneeDuCycle;
 
     Cycle::Mesure* const mesures[3] = {&cycle.co2, &cycle.o2, &cycle.flux};
     const QVector<double>* const canaux[3] = {&co2, &o2, &flux};

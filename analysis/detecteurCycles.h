@@ -117,5 +117,6 @@ private:
     double debutCycle = 0.0;        // that onset, in (fractional) samples
     double finInspiration = -1.0;   // fall onset of the current breath, in samples
     qint64 dernierDebut = 0;        // for the apnea watch
+    double apneeDuCycle = 0.0;      // the apnea the current breath ended, seconds
     bool enApnee = false;
 };
