@@ -10,22 +10,67 @@ namespace {
 constexpr double demiLissage = 0.03;
 // History kept beyond the longest possible breath (the longest apnea delay).
 constexpr double margeHistorique = 5.0;
+// Samples are analysed at this rate at most: finer is no better for breaths.
+constexpr double feAnalyseMax = 1000.0;
 // Time constant of the noise measure, in seconds, and its warm-up.
 constexpr double constanteBruit = 2.0;
 constexpr double chauffeBruit = 0.5;
 // A rise or a fall counts once it exceeds this many noise deviations of the
-// smoothed signal, and this share of the depth of the recent breaths.
+// smoothed signal, twice the signal's resolution, and this share of the
+// signal's swing over the recent window.
 constexpr double seuilBruit = 8.0;
+constexpr double seuilEtendue = 0.3;
 constexpr double seuilAmplitude = 0.12;
+// The fast content of the signal (heartbeat ripple, or the breath itself when
+// it is fast) raises the hysteresis up to this share of the recent swing.
+constexpr double plafondRapide = 0.6;
+// A rise this early in a breath (a share of the recent breaths' median
+// length) starts the next one only if it reaches this share of the recent
+// swing: a spike or a hump after the peak is part of the breath, a true
+// breath that comes early is deep.
+constexpr double partPrecoce = 0.5;
+constexpr double seuilPrecoce = 0.75;
+constexpr double seuilResolution = 2.0;
+// The recent window spans this share of the recent breaths' length (within
+// the bounds below, in seconds): the deep breaths before a shallow one have
+// left it by the time the shallow one rises.
+constexpr double partDureeFenetre = 0.8;
+constexpr double fenetreMin = 0.3;
+constexpr double fenetreMax = 12.0;
+constexpr double fenetreInitiale = 8.0;
 // The foot of a rise: this share of the recent depth above the trough.
 constexpr double piedAmplitude = 0.05;
 constexpr double piedBruit = 3.0;
-// Mean absolute step of white noise over its standard deviation: 2 / sqrt(pi).
+// Mean absolute second difference of white noise over its standard
+// deviation: sqrt(6) x sqrt(2 / pi); mean absolute step: 2 / sqrt(pi).
+constexpr double diffParEcartType = 1.9544100476116797;
 constexpr double pasParEcartType = 1.1283791670955126;
+// A trough this close to the first sample may be the middle of a rise that
+// began before the recording: the breath it starts is no breath.
+constexpr double margeDebut = 0.2;
+// The fewest samples a breath needs to be found, and the rates looked for.
+constexpr double echantillonsParCycleMin = 10.0;
+constexpr double frequenceMin = 4.0;
+constexpr double frequenceMax = 150.0;
 
 double mediane3(double a, double b, double c)
 {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+// The median of n values (five at most), by insertion.
+double mediane(const double* valeurs, int n)
+{
+    if (n == 0)
+        return 0.0;
+    double tri[5];
+    for (int i = 0; i < n; ++i) {
+        int j = i;
+        for (; j > 0 && tri[j - 1] > valeurs[i]; --j)
+            tri[j] = tri[j - 1];
+        tri[j] = valeurs[i];
+    }
+    return tri[n / 2];
 }
 
 // The distance of the foot of a rise or a fall from its plateau: a small share
@@ -34,6 +79,11 @@ double ecartPied(double amplitude, double bruit, double franchi)
 {
     const double ecart = amplitude > 0.0 ? piedAmplitude * amplitude : 0.5 * franchi;
     return std::min(std::max(ecart, piedBruit * bruit), 0.6 * franchi);
+}
+
+qint64 enMillisecondes(double secondes)
+{
+    return qint64(std::lround(std::clamp(secondes, 0.0, detecteurCycles::decalageMax) * 1000.0));
 }
 
 } // namespace
@@ -50,18 +100,32 @@ void detecteurCycles::setFormesDemandees(bool demandees)
     formesDemandees.storeRelaxed(demandees ? 1 : 0);
 }
 
+double detecteurCycles::frequenceMaxTrouvable(double frequence)
+{
+    if (!(frequence > 0.0) || !std::isfinite(frequence))
+        return 0.0;
+    const double portee = std::min(frequenceMax, 60.0 * frequence / echantillonsParCycleMin);
+    return portee >= frequenceMin ? portee : 0.0;
+}
+
 void detecteurCycles::setFe(double frequence)
 {
     if (!(frequence > 0.0) || !std::isfinite(frequence))
         return;
-    fe = frequence;
+    feEntree = frequence;
+    facteur = int(std::max(1.0, std::ceil(frequence / feAnalyseMax - 1e-9)));
+    fe = frequence / facteur;
+    avanceGroupe = (facteur - 1) / (2.0 * frequence);
     demiFenetre = int(std::lround(demiLissage * fe));
     capacite = int(std::ceil((delaiApneeMax + margeHistorique) * fe)) + 2 * demiFenetre + 4;
     lisse.fill(0.0, capacite);
     co2.fill(0.0, capacite);
     o2.fill(0.0, capacite);
     flux.fill(0.0, capacite);
+    filesMax.fill(0, capacite);
+    filesMin.fill(0, capacite);
     moyenneGlissante.fill(0.0, 2 * demiFenetre + 1);
+    decalagesAppliques = -1; // sized again at the reset below
     reinitialiser();
 }
 
@@ -76,26 +140,127 @@ double detecteurCycles::delaiApnee() const
     return delaiApneeMs.loadRelaxed() / 1000.0;
 }
 
+void detecteurCycles::setDecalages(double decalageCo2, double decalageO2)
+{
+    decalagesDemandes.storeRelaxed((enMillisecondes(decalageCo2) << 32) |
+                                   enMillisecondes(decalageO2));
+}
+
 void detecteurCycles::reinitialiser()
 {
+    for (int c = 0; c < 3; ++c)
+        dernierSain[c] = sommeGroupe[c] = 0.0;
+    dansGroupe = 0;
+    entres = 0;
+    signeInspiratoire = 0;
+    nbDurees = prochaineDuree = 0;
+    resolution = 0.0;
+    appliquerDecalages();
+    finirApnee();
+}
+
+// Starts the detection again from the next sample, on the same clock: what
+// was under way is forgotten.
+void detecteurCycles::reprendrePipeline()
+{
+    origineTemps = entres / fe;
+    depuisAlignement = 0;
     recus = 0;
     lisses = 0;
     sommeGlissante = 0.0;
     moyenneGlissante.fill(0.0);
+    diffMoyenne = 0.0;
     pasMoyen = 0.0;
+    differences = 0;
     bruitConnu = false;
+    debutMax = finMax = debutMin = finMin = 0;
     nbAmplitudes = prochaineAmplitude = 0;
     phase = Phase::Inconnue;
     inspirationConnue = false;
     finInspiration = -1.0;
     dernierDebut = 0;
     apneeDuCycle = 0.0;
-    finirApnee();
+}
+
+void detecteurCycles::appliquerDecalages()
+{
+    const qint64 demandes = decalagesDemandes.loadRelaxed();
+    if (demandes != decalagesAppliques) {
+        decalagesAppliques = demandes;
+        const int retardCo2 = int(std::lround((demandes >> 32) / 1000.0 * fe));
+        const int retardO2 = int(std::lround((demandes & 0xFFFFFFFF) / 1000.0 * fe));
+        retardMax = std::max(retardCo2, retardO2);
+        // Each channel waits for the most delayed one; the flow waits longest.
+        retardCanal[0] = retardMax - retardCo2;
+        retardCanal[1] = retardMax - retardO2;
+        retardCanal[2] = retardMax;
+        for (QVector<double>& file : fileAlignement)
+            file.fill(0.0, retardMax > 0 ? retardMax + 1 : 0);
+    }
+    reprendrePipeline();
 }
 
 void detecteurCycles::ajouterEchantillon(double valeurCo2, double valeurO2, double valeurFlux)
 {
-    const double valeurs[3] = {valeurCo2, valeurO2, valeurFlux};
+    double valeurs[3] = {valeurCo2, valeurO2, valeurFlux};
+    assainir(valeurs);
+    if (!decimer(valeurs))
+        return;
+    if (decalagesDemandes.loadRelaxed() != decalagesAppliques)
+        appliquerDecalages();
+    if (aligner(valeurs))
+        traiterEchantillon(valeurs);
+}
+
+// A value no channel can take is missing: the channel's last sound value
+// stands for it, so that it neither stops nor biases the detection.
+void detecteurCycles::assainir(double valeurs[3])
+{
+    for (int c = 0; c < 3; ++c) {
+        if (std::isfinite(valeurs[c]) && std::abs(valeurs[c]) <= valeurMax)
+            dernierSain[c] = valeurs[c];
+        else
+            valeurs[c] = dernierSain[c];
+    }
+}
+
+// Above the analysis rate, each group of `facteur` samples becomes its mean.
+bool detecteurCycles::decimer(double valeurs[3])
+{
+    if (facteur == 1)
+        return true;
+    for (int c = 0; c < 3; ++c)
+        sommeGroupe[c] += valeurs[c];
+    if (++dansGroupe < facteur)
+        return false;
+    for (int c = 0; c < 3; ++c) {
+        valeurs[c] = sommeGroupe[c] / facteur;
+        sommeGroupe[c] = 0.0;
+    }
+    dansGroupe = 0;
+    return true;
+}
+
+// Lines the channels up on the flow: a gas value arriving d seconds after the
+// flow it belongs with waits d seconds less than the flow does.
+bool detecteurCycles::aligner(double valeurs[3])
+{
+    ++entres;
+    if (retardMax == 0)
+        return true;
+    const qint64 n = depuisAlignement++;
+    const int longueur = retardMax + 1;
+    for (int c = 0; c < 3; ++c)
+        fileAlignement[c][int(n % longueur)] = valeurs[c];
+    if (n < retardMax)
+        return false;
+    for (int c = 0; c < 3; ++c)
+        valeurs[c] = fileAlignement[c][int((n - retardCanal[c]) % longueur)];
+    return true;
+}
+
+void detecteurCycles::traiterEchantillon(const double valeurs[3])
+{
     if (recus++ == 0) {
         for (int c = 0; c < 3; ++c)
             precedent[c][0] = precedent[c][1] = valeurs[c];
@@ -103,6 +268,8 @@ void detecteurCycles::ajouterEchantillon(double valeurCo2, double valeurO2, doub
     }
     // The despiked sample m is the median of samples m - 1, m and m + 1.
     const qint64 m = recus - 2;
+    if (m >= 1)
+        mesurerBruit(valeurs[1], precedent[1][1], precedent[1][0]);
     double sansPic[3];
     for (int c = 0; c < 3; ++c) {
         sansPic[c] = mediane3(precedent[c][0], precedent[c][1], valeurs[c]);
@@ -129,50 +296,100 @@ void detecteurCycles::ajouterEchantillon(double valeurCo2, double valeurO2, doub
     const double x = sommeGlissante / largeur;
     lisse[fente(k)] = x;
     lisses = k;
-    mesurerBruit(x);
+    mesurerRapide(x);
+    suivreEtendue(x);
     traiterLisse(x);
 }
 
-// Noise of the smoothed O2, from its steps over one averaging span (samples
-// that far apart share no noise); the steps of a rise or a fall are clipped, so
-// that only the noise is measured.
-void detecteurCycles::mesurerBruit(double x)
+// Noise from the second differences of the O2 as it came (the median of
+// three ties neighbours together, which would hide most of it), which a breath's own
+// slope hardly reaches at any rate the detector looks for; the large ones
+// (an edge, an artefact) are clipped, so that only the noise is measured. The
+// clip never falls to zero, so a still start cannot freeze the measure.
+void detecteurCycles::mesurerBruit(double a, double b, double c)
 {
-    // The median of three ties neighbours together too: three samples at least.
+    const double pas = std::abs(a - b);
+    if (pas > 0.0 && (resolution == 0.0 || pas < resolution))
+        resolution = pas;
+    const double difference = std::abs(a - 2.0 * b + c);
+    ++differences;
+    bruitConnu = differences >= std::max(chauffeBruit * fe, 20.0);
+    if (!bruitConnu)
+        diffMoyenne += (difference - diffMoyenne) / double(differences);
+    else
+        diffMoyenne += (std::min(difference, 3.0 * diffMoyenne + resolution) - diffMoyenne) /
+                       (constanteBruit * fe);
+}
+
+// What moves the smoothed O2 between samples one averaging span apart (which
+// share no white noise): its noise, heartbeat ripple, and a fast breath's own
+// slope; steps of an edge are clipped.
+void detecteurCycles::mesurerRapide(double x)
+{
     const qint64 ecart = std::max(2 * demiFenetre + 1, 3);
     const qint64 n = lisses - demiFenetre - ecart; // steps measured so far
     if (n < 0)
         return;
     const double pas = std::abs(x - lisse[fente(lisses - ecart)]);
-    bruitConnu = n >= std::max(chauffeBruit * fe, 20.0);
-    if (!bruitConnu)
+    if (n < std::max(chauffeBruit * fe, 20.0))
         pasMoyen += (pas - pasMoyen) / double(n + 1);
     else
-        pasMoyen += (std::min(pas, 3.0 * pasMoyen) - pasMoyen) / (constanteBruit * fe);
+        pasMoyen += (std::min(pas, 3.0 * pasMoyen + resolution) - pasMoyen) / (constanteBruit * fe);
 }
 
+// The part of the hysteresis that the noise and the fast content set, over
+// seuilBruit: the white noise always counts; the fast content only up to a
+// share of the recent swing, or a fast breath would hide itself.
+double detecteurCycles::bruitEffectif() const
+{
+    const double rapide = std::min(pasMoyen / pasParEcartType,
+                                   plafondRapide * etendueRecente() / seuilBruit);
+    return std::max(bruitLisse(), rapide);
+}
+
+// The noise of the smoothed O2: the moving average of white noise over
+// 2 * demiFenetre + 1 samples divides its deviation by the root of that.
 double detecteurCycles::bruitLisse() const
 {
-    return pasMoyen / pasParEcartType;
+    return diffMoyenne / diffParEcartType / std::sqrt(2.0 * demiFenetre + 1.0);
 }
 
-double detecteurCycles::amplitudeRecente() const
+void detecteurCycles::suivreEtendue(double x)
 {
-    if (nbAmplitudes == 0)
-        return 0.0;
-    double tri[5];
-    for (int i = 0; i < nbAmplitudes; ++i) { // insertion: five values at most
-        int j = i;
-        for (; j > 0 && tri[j - 1] > amplitudes[i]; --j)
-            tri[j] = tri[j - 1];
-        tri[j] = amplitudes[i];
-    }
-    return tri[nbAmplitudes / 2];
+    while (finMax > debutMax && lisse[fente(filesMax[int((finMax - 1) % capacite)])] <= x)
+        --finMax;
+    filesMax[int(finMax++ % capacite)] = lisses;
+    while (finMin > debutMin && lisse[fente(filesMin[int((finMin - 1) % capacite)])] >= x)
+        --finMin;
+    filesMin[int(finMin++ % capacite)] = lisses;
+
+    const double duree = nbDurees ? partDureeFenetre * dureeRecente() : fenetreInitiale * fe;
+    const qint64 fenetre = qint64(std::clamp(duree, fenetreMin * fe, fenetreMax * fe));
+    while (filesMax[int(debutMax % capacite)] < lisses - fenetre)
+        ++debutMax;
+    while (filesMin[int(debutMin % capacite)] < lisses - fenetre)
+        ++debutMin;
+}
+
+double detecteurCycles::etendueRecente() const
+{
+    return lisse[fente(filesMax[int(debutMax % capacite)])] -
+           lisse[fente(filesMin[int(debutMin % capacite)])];
+}
+
+// The longest of the last breaths: heartbeat ripple taken for breaths once
+// cannot shrink the window down to its own scale, since one true breath among
+// the last five keeps it long.
+double detecteurCycles::dureeRecente() const
+{
+    return *std::max_element(durees, durees + nbDurees);
 }
 
 double detecteurCycles::hysteresis() const
 {
-    return std::max({seuilBruit * bruitLisse(), seuilAmplitude * amplitudeRecente(), 1e-9});
+    return std::max({seuilBruit * bruitEffectif(), seuilEtendue * etendueRecente(),
+                     seuilAmplitude * mediane(amplitudes, nbAmplitudes),
+                     seuilResolution * resolution, 1e-9});
 }
 
 void detecteurCycles::traiterLisse(double x)
@@ -180,7 +397,8 @@ void detecteurCycles::traiterLisse(double x)
     const double seuil = hysteresis();
     switch (phase) {
     case Phase::Inconnue:
-        if (lisses == demiFenetre || x < extremum) {
+        // The last of equal lows: a flat start ends where the rise begins.
+        if (lisses == demiFenetre || x <= extremum) {
             retenirExtremum(x);
         }
         if (lisses == demiFenetre || x > autreExtremum) {
@@ -190,7 +408,7 @@ void detecteurCycles::traiterLisse(double x)
         if (!bruitConnu) // no hysteresis can be trusted yet
             break;
         if (x > extremum + seuil) {
-            debutInspiration();
+            debutInspiration(indiceExtremum - demiFenetre >= std::max(3.0, margeDebut * fe));
         } else if (x < autreExtremum - seuil) {
             phase = Phase::Expiration;
             retenirExtremum(x);
@@ -199,19 +417,29 @@ void detecteurCycles::traiterLisse(double x)
     case Phase::Expiration:
         if (x < extremum) {
             retenirExtremum(x);
-        } else if (x > extremum + seuil) {
-            debutInspiration();
+        } else if (x > extremum + seuil && !montePrecoce(x)) {
+            debutInspiration(true);
         }
         break;
     case Phase::Inspiration:
+        // A fall that stays in the upper half of the rise is a notch of the
+        // inspiration, not its end.
         if (x > extremum) {
             retenirExtremum(x);
-        } else if (x < extremum - seuil) {
+        } else if (x < extremum - seuil && x < 0.5 * (extremum + creux)) {
             debutExpiration();
         }
         break;
     }
     surveillerApnee();
+}
+
+bool detecteurCycles::montePrecoce(double x) const
+{
+    if (!inspirationConnue || nbDurees == 0)
+        return false;
+    const bool tot = double(lisses) - debutCycle < partPrecoce * mediane(durees, nbDurees);
+    return tot && x - extremum < seuilPrecoce * etendueRecente();
 }
 
 // Where the smoothed O2 last crossed `niveau` before sample `depuis`, going
@@ -229,7 +457,9 @@ double detecteurCycles::croisement(double niveau, qint64 depuis, qint64 jusqua, 
     return double(jusqua);
 }
 
-void detecteurCycles::debutInspiration()
+// `compte`: whether this onset starts a breath; not when the rise may have
+// begun before the first sample.
+void detecteurCycles::debutInspiration(bool compte)
 {
     const double x = lisse[fente(lisses)];
     const double bruit = bruitLisse();
@@ -239,11 +469,12 @@ void detecteurCycles::debutInspiration()
     const double debut = croisement(niveau, lisses, indiceExtremum, +1.0);
     indiceCreux = indiceExtremum;
 
-    if (inspirationConnue && finInspiration >= debutCycle)
+    if (compte && inspirationConnue && finInspiration >= debutCycle)
         terminerCycle(debut);
-    apneeDuCycle = enApnee ? (debut - double(dernierDebut)) / fe : 0.0;
+    // The apnea lasted from the last onset before it to this one.
+    apneeDuCycle = enApnee ? (debut - debutCycle) / fe : 0.0;
     finirApnee();
-    inspirationConnue = true;
+    inspirationConnue = compte;
     debutCycle = debut;
     finInspiration = -1.0;
     dernierDebut = lisses;
@@ -291,7 +522,7 @@ void detecteurCycles::terminerCycle(double fin)
         return;
 
     Cycle cycle;
-    cycle.debut = debutCycle / fe;
+    cycle.debut = debutCycle / fe + origineTemps + avanceGroupe;
     cycle.duree = (fin - debutCycle) / fe;
     cycle.frequence = 60.0 / cycle.duree;
     cycle.dureeInspiration = (finInspiration - debutCycle) / fe;
@@ -303,8 +534,6 @@ void detecteurCycles::terminerCycle(double fin)
     double sommes[3] = {};
     for (int c = 0; c < 3; ++c)
         mesures[c]->max = mesures[c]->min = (*canaux[c])[fente(premier)];
-    double inspire = 0.0;
-    double expire = 0.0;
     for (qint64 i = premier; i < dernier; ++i) {
         const int f = fente(i);
         for (int c = 0; c < 3; ++c) {
@@ -313,19 +542,53 @@ void detecteurCycles::terminerCycle(double fin)
             mesures[c]->min = std::min(mesures[c]->min, v);
             sommes[c] += v;
         }
-        (i < bascule ? inspire : expire) += flux[f];
     }
     const double nombre = double(dernier - premier);
     for (int c = 0; c < 3; ++c)
         mesures[c]->moyenne = sommes[c] / nombre;
     cycle.fluxPresent = cycle.flux.max > cycle.flux.min;
-    if (cycle.fluxPresent) {
-        cycle.volumeInspire = inspire / fe;
-        cycle.volumeExpire = expire / fe;
-    }
+    if (cycle.fluxPresent)
+        mesurerPhasesFlux(cycle, premier, dernier, bascule);
+
+    durees[prochaineDuree] = fin - debutCycle;
+    prochaineDuree = (prochaineDuree + 1) % 5;
+    nbDurees = std::min(nbDurees + 1, 5);
     emit nouveauCycle(cycle);
     if (formesDemandees.loadRelaxed())
         emit formeCycle(cycle, extraireForme(premier, dernier));
+}
+
+// With a flow, the inspiration is where it has the inspiratory sign: the sign
+// it has, on the whole, while O2 rises in the first breath that carries it.
+// The volumes are the integrals of the flow over each phase.
+void detecteurCycles::mesurerPhasesFlux(Cycle& cycle, qint64 premier, qint64 dernier,
+                                        qint64 bascule)
+{
+    if (signeInspiratoire == 0) {
+        double montee = 0.0;
+        double descente = 0.0;
+        for (qint64 i = premier; i < dernier; ++i)
+            (i < bascule ? montee : descente) += flux[fente(i)];
+        const double ecart = montee / double(std::max<qint64>(bascule - premier, 1)) -
+                             descente / double(std::max<qint64>(dernier - bascule, 1));
+        signeInspiratoire = ecart >= 0.0 ? 1 : -1;
+    }
+    double inspire = 0.0;
+    double expire = 0.0;
+    qint64 echantillonsInspires = 0;
+    for (qint64 i = premier; i < dernier; ++i) {
+        const double v = flux[fente(i)];
+        if (v * signeInspiratoire > 0.0) {
+            inspire += v;
+            ++echantillonsInspires;
+        } else {
+            expire += v;
+        }
+    }
+    cycle.volumeInspire = inspire / fe;
+    cycle.volumeExpire = expire / fe;
+    cycle.dureeInspiration = echantillonsInspires / fe;
+    cycle.dureeExpiration = cycle.duree - cycle.dureeInspiration;
 }
 
 FormeCycle detecteurCycles::extraireForme(qint64 premier, qint64 dernier) const

@@ -54,6 +54,12 @@ struct Conditions
     double front = 0.25;  // edge duration in seconds (shortened for short breaths)
     double pause = 1.0;   // seconds of expiration plateau before the first onset
     std::uint64_t graine = 1;
+    bool sinus = false;        // each breath one period of a cosine, from trough to trough
+    double immobile = 0.0;     // seconds at the start without noise: a still instrument
+    double quantum = 0.0;      // values rounded to this grid, as the instrument sends them
+    double retardGaz = 0.0;    // seconds by which CO2 and O2 arrive after Flux
+    double coupe = 0.0;        // seconds cut from the start: the recording begins there
+    int aberrantes = 0;        // values no channel can take, spread over O2
 };
 
 inline double bordArrondi(double t, double duree)
@@ -80,21 +86,43 @@ inline SignalRespiratoire genererSignal(const QVector<Souffle>& souffles, const 
         const double t = i / c.fe;
         while (courant + 1 < debuts.size() - 1 && t >= debuts[courant + 1])
             ++courant;
-        double forme = 0.0; // 0 in expiration, 1 in inspiration
-        double amplitude = souffles.isEmpty() ? 0.0 : souffles[courant].amplitude;
-        if (!souffles.isEmpty() && t >= debuts[0] && t < debuts.last()) {
-            const Souffle& souffle = souffles[courant];
-            const double dt = t - debuts[courant];
+        auto forme = [&](double instant) { // 0 in expiration, 1 in inspiration
+            if (souffles.isEmpty() || instant < debuts[0] || instant >= debuts.last())
+                return 0.0;
+            int k = courant;
+            while (k > 0 && instant < debuts[k])
+                --k;
+            while (k + 1 < debuts.size() - 1 && instant >= debuts[k + 1])
+                ++k;
+            const Souffle& souffle = souffles[k];
+            const double dt = instant - debuts[k];
+            if (c.sinus)
+                return 0.5 - 0.5 * std::cos(2.0 * M_PI * dt / souffle.duree);
             const double inspiration = souffle.partInspiration * souffle.duree;
             const double front = std::min(c.front, inspiration / 3.0);
-            forme = bordArrondi(dt, front) - bordArrondi(dt - inspiration, front);
-        }
+            return bordArrondi(dt, front) - bordArrondi(dt - inspiration, front);
+        };
+        const double amplitude = souffles.isEmpty() ? 0.0 : souffles[courant].amplitude;
+        const double gaz = forme(t - c.retardGaz);
+        const double bruit = t < c.immobile ? 0.0 : c.bruit;
+        auto grille = [&c](double v) { return c.quantum > 0.0 ? std::round(v / c.quantum) * c.quantum : v; };
         const double base = c.niveau + c.derive * t;
-        s.o2.append(base + amplitude * forme + c.bruit * hasard.gauss());
-        s.co2.append(5.0 * (1.0 - forme) + c.bruit * hasard.gauss());
-        s.flux.append(0.5 * amplitude * (2.0 * forme - 1.0) + c.bruit * hasard.gauss());
+        s.o2.append(grille(base + amplitude * gaz + bruit * hasard.gauss()));
+        s.co2.append(grille(5.0 * (1.0 - gaz) + bruit * hasard.gauss()));
+        s.flux.append(grille(0.5 * amplitude * (2.0 * forme(t) - 1.0) + bruit * hasard.gauss()));
     }
-    s.debuts = debuts;
+    const double aberrantes[] = {1e308, std::nan(""), -INFINITY, -2e6};
+    for (int a = 0; a < c.aberrantes; ++a)
+        s.o2[int(s.o2.size() * (a + 0.5) / c.aberrantes)] = aberrantes[a % 4];
+    const int coupes = int(std::lround(c.coupe * c.fe));
+    if (coupes > 0) {
+        s.co2.remove(0, coupes);
+        s.o2.remove(0, coupes);
+        s.flux.remove(0, coupes);
+    }
+    for (double debut : debuts)
+        if (debut >= c.coupe)
+            s.debuts.append(debut - c.coupe);
     return s;
 }
 

@@ -20,11 +20,13 @@ struct Resultat
     QVector<bool> apnees;
 };
 
-Resultat analyser(const SignalRespiratoire& s, double fe, double delaiApnee = 20.0)
+Resultat analyser(const SignalRespiratoire& s, double fe, double delaiApnee = 20.0,
+                  double decalage = 0.0)
 {
     detecteurCycles detecteur;
     detecteur.setFe(fe);
     detecteur.setDelaiApnee(delaiApnee);
+    detecteur.setDecalages(decalage, decalage);
     Resultat r;
     QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
                      [&r](const Cycle& c) { r.cycles.push_back(c); });
@@ -43,6 +45,7 @@ class detecteurCyclesTest : public QObject
 private slots:
     void everyBreathFoundWithItsDuration_data();
     void everyBreathFoundWithItsDuration();
+    void gasValuesAndVolumesPerBreath_data();
     void gasValuesAndVolumesPerBreath();
     void flatSignalIsApneaAfterTheDelay_data();
     void flatSignalIsApneaAfterTheDelay();
@@ -95,6 +98,41 @@ void detecteurCyclesTest::everyBreathFoundWithItsDuration_data()
     QTest::newRow("1000 Hz") << reguliers(20, 3.0) << rapide << 0.05;
     QTest::newRow("1 s breaths (60/min)") << reguliers(60, 1.0) << bruit << 0.05;
     QTest::newRow("15 s breaths (4/min)") << reguliers(10, 15.0) << bruit << 0.05;
+
+    // A still instrument first (identical values), then breathing on the
+    // instrument's grid: the noise measure must not stay at zero.
+    Conditions immobile = c;
+    immobile.bruit = 0.02;
+    immobile.quantum = 250.0 / 65536.0;
+    immobile.pause = immobile.immobile = 5.0;
+    QTest::newRow("still start, then breathing") << reguliers(30, 4.0) << immobile << 0.05;
+
+    // A cosine has no edge: where its rise starts depends on the noise, so the
+    // noise is low enough for the onset to stay near the trough.
+    Conditions sinus = c;
+    sinus.bruit = 0.05;
+    sinus.sinus = true;
+    QTest::newRow("cosine 80/min, 100 Hz") << reguliers(80, 0.75) << sinus << 0.05;
+    QTest::newRow("cosine 150/min, 100 Hz") << reguliers(150, 0.4) << sinus << 0.05;
+    sinus.fe = 1000.0;
+    QTest::newRow("cosine 120/min, 1000 Hz") << reguliers(120, 0.5) << sinus << 0.05;
+    sinus.fe = 10.0;
+    sinus.pause = 3.0;
+    QTest::newRow("cosine 30/min, 10 Hz") << reguliers(40, 2.0) << sinus << 0.1;
+    QTest::newRow("cosine 60/min, 10 Hz") << reguliers(60, 1.0) << sinus << 0.1;
+    sinus.fe = 20.0;
+    QTest::newRow("cosine 40/min, 20 Hz") << reguliers(40, 1.5) << sinus << 0.1;
+
+    Conditions aberrantes = bruit;
+    aberrantes.aberrantes = 4; // 1e308, NaN, -inf, -2e6
+    QTest::newRow("values no channel can take") << reguliers(30, 4.0) << aberrantes << 0.05;
+
+    // The breath under way when the recording starts is no breath.
+    Conditions coupe = bruit;
+    coupe.coupe = coupe.pause + 0.12;
+    QTest::newRow("recording starts mid-rise") << reguliers(20, 3.0) << coupe << 0.05;
+    coupe.coupe = coupe.pause + 0.8;
+    QTest::newRow("recording starts in the inspiration") << reguliers(20, 3.0) << coupe << 0.05;
 }
 
 void detecteurCyclesTest::everyBreathFoundWithItsDuration()
@@ -115,13 +153,35 @@ void detecteurCyclesTest::everyBreathFoundWithItsDuration()
     QVERIFY2(pire <= 0.25, qPrintable(QString::number(pire)));
 }
 
+void detecteurCyclesTest::gasValuesAndVolumesPerBreath_data()
+{
+    QTest::addColumn<double>("retard"); // seconds the gases arrive after the flow
+    QTest::addColumn<bool>("inverse");  // flow negative in inspiration
+    QTest::newRow("channels together") << 0.0 << false;
+    QTest::newRow("gases 0.5 s behind the flow, delays set") << 0.5 << false;
+    QTest::newRow("gases 1.2 s behind, inspiratory flow negative") << 1.2 << true;
+}
+
 void detecteurCyclesTest::gasValuesAndVolumesPerBreath()
 {
+    QFETCH(double, retard);
+    QFETCH(bool, inverse);
     Conditions c;
-    const SignalRespiratoire s = genererSignal(reguliers(6, 4.0, 5.0), c);
-    const std::vector<Cycle> cycles = analyser(s, c.fe).cycles;
+    c.retardGaz = retard;
+    SignalRespiratoire s = genererSignal(reguliers(6, 4.0, 5.0), c);
+    if (inverse)
+        for (double& v : s.flux)
+            v = -v;
+    // The volumes the flow carries: its integral over each sign, one breath.
+    double inspire = 0.0, expire = 0.0;
+    for (int i = int(s.debuts[2] * c.fe); i < int(s.debuts[3] * c.fe); ++i)
+        (s.flux[i] * (inverse ? -1 : 1) > 0 ? inspire : expire) += s.flux[i] / c.fe;
+    const std::vector<Cycle> cycles = analyser(s, c.fe, 20.0, retard).cycles;
     QCOMPARE(int(cycles.size()), 5);
     for (const Cycle& cycle : cycles) {
+        // Times are the flow's: the breaths start where the flow says.
+        QVERIFY2(std::abs(cycle.debut - s.debuts[&cycle - &cycles[0]]) < 0.05,
+                 qPrintable(QString::number(cycle.debut)));
         QVERIFY(std::abs(cycle.o2.max - 21.0) < 1e-9);
         QVERIFY(std::abs(cycle.o2.min - 16.0) < 0.05);
         QVERIFY(std::abs(cycle.co2.max - 5.0) < 0.05);
@@ -129,14 +189,15 @@ void detecteurCyclesTest::gasValuesAndVolumesPerBreath()
         QVERIFY(std::abs(cycle.frequence - 15.0) < 0.1);
         QVERIFY(std::abs(cycle.dureeInspiration - 1.6) < 0.1);
         QVERIFY(std::abs(cycle.dureeExpiration - 2.4) < 0.1);
-        // Flux is +2.5 on the inspiration plateau and -2.5 on the expiration's.
         QVERIFY(cycle.fluxPresent);
-        QVERIFY2(std::abs(cycle.volumeInspire - 2.5 * 1.35) < 0.25,
-                 qPrintable(QString::number(cycle.volumeInspire)));
-        QVERIFY2(std::abs(cycle.volumeExpire + 2.5 * 2.15) < 0.25,
-                 qPrintable(QString::number(cycle.volumeExpire)));
+        QVERIFY2(std::abs(cycle.volumeInspire - inspire) < 0.02 * std::abs(inspire),
+                 qPrintable(QString("%1 instead of %2").arg(cycle.volumeInspire).arg(inspire)));
+        QVERIFY2(std::abs(cycle.volumeExpire - expire) < 0.02 * std::abs(expire),
+                 qPrintable(QString("%1 instead of %2").arg(cycle.volumeExpire).arg(expire)));
         QVERIFY(cycle.o2.moyenne > 16.0 && cycle.o2.moyenne < 21.0);
     }
+    if (retard > 0.0)
+        return;
 
     // A live capture has no Flux: no volumes.
     SignalRespiratoire sansFlux = s;
@@ -152,6 +213,8 @@ void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay_data()
     QTest::newRow("noisy plateau") << QByteArray("bruit");
     QTest::newRow("single-sample spikes") << QByteArray("pics");
     QTest::newRow("replay loop zeros") << QByteArray("zeros");
+    QTest::newRow("one-step flicker") << QByteArray("scintillement");
+    QTest::newRow("still, then one-step flicker") << QByteArray("immobile");
 }
 
 void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay()
@@ -167,6 +230,13 @@ void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay()
         else if (perturbation == "zeros")
             s.co2[i] = s.o2[i] = s.flux[i] = 0.0;
     }
+    // Values one step of the instrument's grid apart, at random.
+    Hasard hasard(3);
+    const double pas = 250.0 / 65536.0;
+    const int debutScintillement = perturbation == "immobile" ? 1000 : 0;
+    if (perturbation == "scintillement" || perturbation == "immobile")
+        for (int i = debutScintillement; i < s.o2.size(); ++i)
+            s.o2[i] = 16.0 + (hasard.uniforme() < 0.5 ? pas : 0.0);
     const Resultat r = analyser(s, c.fe, 15.0);
     QCOMPARE(int(r.cycles.size()), 0);
     QCOMPARE(r.apnees, QVector<bool>{true});
