@@ -8,6 +8,7 @@
 #include "Tampon.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
+#include "detecteurCycles.h"
 
 #include <cmath>
 
@@ -71,6 +72,8 @@ void Fenetre::setDecalage()
     }
     for (Graphique* plot : qAsConst(graphiques))
         plot->flushCourbesData();
+    // The breaths are found on the channels lined up as the plots show them.
+    detecteur->setDecalages(dCO2, dO2);
 }
 
 void Fenetre::modeCycles()
