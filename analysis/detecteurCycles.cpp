@@ -113,6 +113,7 @@ void detecteurCycles::setFe(double frequence)
     if (!(frequence > 0.0) || !std::isfinite(frequence))
         return;
     feEntree = frequence;
+    trouvable = frequenceMaxTrouvable(frequence) > 0.0;
     facteur = int(std::max(1.0, std::ceil(frequence / feAnalyseMax - 1e-9)));
     fe = frequence / facteur;
     avanceGroupe = (facteur - 1) / (2.0 * frequence);
@@ -202,6 +203,8 @@ void detecteurCycles::appliquerDecalages()
 
 void detecteurCycles::ajouterEchantillon(double valeurCo2, double valeurO2, double valeurFlux)
 {
+    if (!trouvable) // no breath can be found, nor an apnea told, at this rate
+        return;
     double valeurs[3] = {valeurCo2, valeurO2, valeurFlux};
     assainir(valeurs);
     if (!decimer(valeurs))

@@ -55,8 +55,9 @@ public:
     static constexpr double decalageMax = 60.0;
 
     // The fastest breathing, in breaths per minute, that samples at fe can
-    // carry (six samples a breath at least, 150 /min at most); 0 when not
-    // even the slowest breaths (4 /min) can be found at that rate.
+    // carry (ten samples a breath at least, 150 /min at most); 0 when not
+    // even the slowest breaths (4 /min) can be found at that rate, where the
+    // samples fed are then ignored (no breath, no apnea).
     static double frequenceMaxTrouvable(double fe);
 
     void setFe(double fe);
@@ -117,6 +118,7 @@ private:
     int fente(qint64 indice) const { return int(indice % capacite); }
 
     double feEntree = 0.0; // samples fed per second
+    bool trouvable = true; // breaths can be found at that rate
     double fe = 0.0;       // samples analysed per second, after averaging groups
     int facteur = 1;       // samples fed per sample analysed
     int demiFenetre = 0;   // the moving average spans 2 * demiFenetre + 1 samples

@@ -96,6 +96,8 @@ void detecteurCyclesTest::everyBreathFoundWithItsDuration_data()
     Conditions rapide = bruit;
     rapide.fe = 1000.0;
     QTest::newRow("1000 Hz") << reguliers(20, 3.0) << rapide << 0.05;
+    rapide.fe = 4500.0; // averaged by groups of 5 down to 900 Hz
+    QTest::newRow("4500 Hz") << reguliers(10, 3.0) << rapide << 0.05;
     QTest::newRow("1 s breaths (60/min)") << reguliers(60, 1.0) << bruit << 0.05;
     QTest::newRow("15 s breaths (4/min)") << reguliers(10, 15.0) << bruit << 0.05;
 
@@ -213,6 +215,7 @@ void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay_data()
     QTest::newRow("noisy plateau") << QByteArray("bruit");
     QTest::newRow("single-sample spikes") << QByteArray("pics");
     QTest::newRow("replay loop zeros") << QByteArray("zeros");
+    QTest::newRow("breathing sampled too slowly for any breath") << QByteArray("lent");
     QTest::newRow("one-step flicker") << QByteArray("scintillement");
     QTest::newRow("still, then one-step flicker") << QByteArray("immobile");
 }
@@ -237,6 +240,13 @@ void detecteurCyclesTest::flatSignalIsApneaAfterTheDelay()
     if (perturbation == "scintillement" || perturbation == "immobile")
         for (int i = debutScintillement; i < s.o2.size(); ++i)
             s.o2[i] = 16.0 + (hasard.uniforme() < 0.5 ? pas : 0.0);
+    if (perturbation == "lent") { // 0.2 Hz: no apnea can be told either
+        c.fe = 0.2;
+        s = genererSignal(reguliers(30, 4.0), c);
+        QCOMPARE(detecteurCycles::frequenceMaxTrouvable(c.fe), 0.0);
+        QVERIFY(analyser(s, c.fe, 15.0).apnees.isEmpty());
+        return;
+    }
     const Resultat r = analyser(s, c.fe, 15.0);
     QCOMPARE(int(r.cycles.size()), 0);
     QCOMPARE(r.apnees, QVector<bool>{true});
