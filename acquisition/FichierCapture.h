@@ -62,8 +62,8 @@ private:
     int descripteur = -1;
     QString nomFichier;
     QString raison;
-    QByteArray lignes;   // whole lines not yet written
-    qint64 ecrits = 0;   // bytes in the file, whole lines only
+    QByteArray lignes; // whole lines not yet written
+    qint64 ecrits = 0; // bytes in the file, whole lines only
     QElapsedTimer depuisSynchro;
     std::shared_ptr<Synchro> synchro; // shared with the sync running on the pool
 };

@@ -29,7 +29,11 @@ constexpr int tailleBloc = 16;
 constexpr qint64 lectureMax = 16 * 1024;
 // Bytes decoded in one notification before the event loop gets a turn back.
 constexpr qint64 decodageMax = 1024 * 1024;
-// Capture lines reach the disk at least this often while live (milliseconds).
+// Bytes of the replay file read in one tick at most: a line of a gigabyte is
+// read over many ticks, so that a stop or the window's close never waits
+// behind it for more than a few milliseconds.
+constexpr qint64 octetsParTic = 4 * 1024 * 1024;
+// Capture lines reach the kernel at least this often while live (milliseconds).
 constexpr int intervalleEcriture = 500;
 // A device list entry reads "NAME: description"; a bare name names the port too.
 QString nomPort(const QString& source)
@@ -513,7 +517,10 @@ void acquisition::lectureDonneesFichier()
     if (!replayReader)
         return;
     double champs[3];
-    if (!replayReader->lireLigne(champs)) {
+    const LecteurCapture::Lecture lecture = replayReader->lireLigne(champs, octetsParTic);
+    if (lecture == LecteurCapture::Lecture::Suite)
+        return; // a long line: its reading goes on at the next tick
+    if (lecture == LecteurCapture::Lecture::Fin) {
         // This tick replays an empty line, the next one the first line again.
         replayReader->rembobiner();
         champs[0] = champs[1] = champs[2] = 0.0;

@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
