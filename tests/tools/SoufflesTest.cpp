@@ -1,9 +1,20 @@
 // The souffles tool as a user runs it: capture files in, the breath table out.
+#include "PetitDisque.h"
 #include "SignalRespiratoire.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+QByteArray contenu(const QString& nom)
+{
+    QFile fichier(nom);
+    return fichier.open(QIODevice::ReadOnly) ? fichier.readAll() : QByteArray();
+}
+
+} // namespace
 
 class SoufflesTest : public QObject
 {
@@ -15,6 +26,12 @@ private slots:
     void tableWrittenToTheNamedFile();
     void apneaDelayDecidesWhetherAPauseIsABreath_data();
     void apneaDelayDecidesWhetherAPauseIsABreath();
+    void commandLineSpeaksFrench_data();
+    void commandLineSpeaksFrench();
+    void tableNeverDestroysAnEarlierFile_data();
+    void tableNeverDestroysAnEarlierFile();
+    void fileColumnNamesTheCaptureAsGiven_data();
+    void fileColumnNamesTheCaptureAsGiven();
 
 private:
     struct Sortie
@@ -23,7 +40,7 @@ private:
         QByteArray table;
         QString messages;
     };
-    Sortie lancer(const QStringList& arguments);
+    Sortie lancer(const QStringList& arguments, const QByteArray& entree = QByteArray());
     QTemporaryDir dossier;
     QString capture;
 };
@@ -45,13 +62,15 @@ void SoufflesTest::initTestCase()
     fichier.write(lignes);
 }
 
-SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments)
+SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments, const QByteArray& entree)
 {
     QProcess programme;
     QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
     environnement.insert("LC_ALL", "fr_FR.UTF-8"); // a decimal comma locale
     programme.setProcessEnvironment(environnement);
     programme.start(QStringLiteral(STATION_SOUFFLES), arguments);
+    programme.write(entree);
+    programme.closeWriteChannel();
     Sortie sortie;
     if (!programme.waitForFinished(30000))
         return sortie;
@@ -89,7 +108,7 @@ void SoufflesTest::tableOfEveryBreathWhateverTheBadFilesBeside()
         QVERIFY(std::abs(champs[0].toDouble(&ok) - (1.0 + 2.5 * (i - 1))) < 0.1 && ok);
         QVERIFY(std::abs(champs[1].toDouble(&ok) - 2.5) < 0.03 && ok);
         QVERIFY(std::abs(champs[2].toDouble(&ok) - 24.0) < 0.3 && ok);
-        QCOMPARE(champs.last(), QByteArray("acquisition7.csv"));
+        QCOMPARE(champs.last(), capture.toUtf8()); // the path as given
     }
 }
 
@@ -146,6 +165,132 @@ void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath()
     else
         QVERIFY2(sortie.messages.contains(QString("délai d'apnée invalide : %1").arg(delai)),
                  qPrintable(sortie.messages));
+}
+
+void SoufflesTest::commandLineSpeaksFrench_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList{"--bavard", "x.csv"} << "Option inconnue";
+    QTest::newRow("apnea out of range")
+        << QStringList{"--apnee", "61", "x.csv"} << "délai d'apnée invalide : 61 (de 10 à 60 s)";
+    QTest::newRow("a folder") << QStringList{"."} << "ce n'est pas un fichier";
+    QTest::newRow("every input fails")
+        << QStringList{"absent1.csv", "absent2.csv"} << "absent2.csv : fichier introuvable";
+}
+
+// Every failure is said in French and ends with status 1 and no table at all.
+void SoufflesTest::commandLineSpeaksFrench()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const Sortie sortie = lancer(arguments);
+    QCOMPARE(sortie.statut, 1);
+    QVERIFY2(sortie.messages.contains(message), qPrintable(sortie.messages));
+    QCOMPARE(sortie.table, QByteArray());
+}
+
+void SoufflesTest::tableNeverDestroysAnEarlierFile_data()
+{
+    QTest::addColumn<QString>("cas");
+    QTest::newRow("output is the capture") << "same path";
+    QTest::newRow("output is the capture by another path") << "other path";
+    QTest::newRow("output is the capture by a link") << "link";
+    QTest::newRow("output is standard input") << "stdin";
+    QTest::newRow("every input fails") << "no input";
+    QTest::newRow("full disk") << "full disk";
+}
+
+void SoufflesTest::tableNeverDestroysAnEarlierFile()
+{
+    QFETCH(QString, cas);
+    const QString sousDossier = dossier.filePath(cas);
+    QVERIFY(QDir().mkpath(sousDossier));
+    QScopedPointer<PetitDisque> disque;
+    const QString ancien = QDir(sousDossier).filePath("ancien.csv");
+    if (cas == "full disk") {
+        disque.reset(new PetitDisque(sousDossier));
+        if (!disque->estMonte())
+            QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
+        QFile table(ancien);
+        QVERIFY(table.open(QIODevice::WriteOnly));
+        table.write("the earlier table\n");
+    } else {
+        QVERIFY(QFile::copy(capture, ancien));
+    }
+    const QByteArray avant = contenu(ancien);
+    QString entree = capture;
+    QString sortie = ancien;
+    QByteArray standard;
+    if (cas == "same path" || cas == "other path" || cas == "link") {
+        entree = ancien;
+        if (cas == "other path")
+            sortie = QDir(sousDossier).filePath("../" + cas + "/./ancien.csv");
+        if (cas == "link")
+            QVERIFY(QFile::link(ancien, sortie = QDir(sousDossier).filePath("lien.csv")));
+    } else if (cas == "stdin") {
+        entree = "-";
+        standard = avant;
+    } else if (cas == "no input") {
+        entree = dossier.filePath("absent.csv");
+    } else {
+        QFile plein(QDir(sousDossier).filePath("plein"));
+        QVERIFY(plein.open(QIODevice::WriteOnly));
+        while (plein.write(QByteArray(4096, 'x')) == 4096 && plein.flush())
+            ;
+    }
+
+    QProcess programme;
+    if (cas == "stdin")
+        programme.setStandardInputFile(ancien);
+    programme.start(QStringLiteral(STATION_SOUFFLES),
+                    {"--frequence", "200", "--sortie", sortie, entree});
+    QVERIFY(programme.waitForFinished(30000));
+    QCOMPARE(programme.exitCode(), 1);
+    const QString messages = QString::fromUtf8(programme.readAllStandardError());
+    if (cas != "no input" && cas != "full disk")
+        QVERIFY2(messages.contains("le tableau ne peut pas la remplacer"), qPrintable(messages));
+    QCOMPARE(contenu(ancien), avant);
+    QCOMPARE(QDir(sousDossier).entryList(QDir::Files).size(),
+             cas == "full disk" ? 2 : 1 + (cas == "link"));
+}
+
+void SoufflesTest::fileColumnNamesTheCaptureAsGiven_data()
+{
+    QTest::addColumn<QString>("nom");   // the capture's path as given, from the test's folder
+    QTest::addColumn<QString>("champ"); // the fichier field as written
+    QTest::newRow("folder kept") << "run2/acquisition1.csv"
+                                 << "run2/acquisition1.csv";
+    QTest::newRow("separator") << "a;b.csv"
+                               << "\"a;b.csv\"";
+    QTest::newRow("quote") << "un \"essai\".csv"
+                           << "\"un \"\"essai\"\".csv\"";
+    QTest::newRow("line feed") << "deux\nlignes.csv"
+                               << "\"deux\nlignes.csv\"";
+    QTest::newRow("standard input") << "-"
+                                    << "-";
+}
+
+void SoufflesTest::fileColumnNamesTheCaptureAsGiven()
+{
+    QFETCH(QString, nom);
+    QFETCH(QString, champ);
+    QProcess programme;
+    programme.setWorkingDirectory(dossier.path());
+    if (nom == "-") {
+        programme.setStandardInputFile(capture);
+    } else {
+        QVERIFY(QDir(dossier.path()).mkpath(QFileInfo(dossier.filePath(nom)).path()));
+        QFile::remove(dossier.filePath(nom));
+        QVERIFY(QFile::copy(capture, dossier.filePath(nom)));
+    }
+    programme.start(QStringLiteral(STATION_SOUFFLES), {"--frequence", "200", nom});
+    QVERIFY(programme.waitForFinished(30000));
+    QCOMPARE(programme.exitCode(), 0);
+    const QString table = QString::fromUtf8(programme.readAllStandardOutput());
+    // Each breath line ends with the field: 11 breaths, one header.
+    QCOMPARE(table.count(";" + champ + "\n"), 11);
+    QCOMPARE(table.count('\n'), 1 + 11 * (1 + champ.count('\n')));
 }
 
 QTEST_GUILESS_MAIN(SoufflesTest)
