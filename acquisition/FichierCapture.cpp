@@ -29,11 +29,15 @@ QString texteErreur(const char* fonction, int erreur)
 } // namespace
 
 // What a sync on the pool tells the file it came from: the first failure, read
-// at the next ecrire().
+// at the next ecrire(); and what the syncs of this file cost, traced once the
+// last one is over (syncs of one file never overlap but the last).
 struct FichierCapture::Synchro
 {
     QAtomicInt enCours;
     QAtomicInt erreur;
+    QAtomicInteger<qint64> nombre;
+    QAtomicInteger<qint64> totalNs;
+    QAtomicInteger<qint64> maximumNs;
 };
 
 FichierCapture::FichierCapture() : synchro(std::make_shared<Synchro>()) {}
@@ -116,7 +120,7 @@ bool FichierCapture::ecrire(bool tout)
 
 // The sync runs on a copy of the descriptor, which keeps the file open until
 // the sync is over whatever this object does meanwhile.
-void FichierCapture::synchroniser()
+void FichierCapture::synchroniser(bool derniere)
 {
     int copie;
     do {
@@ -130,11 +134,19 @@ void FichierCapture::synchroniser()
     std::shared_ptr<Synchro> etat = synchro;
     etat->enCours.storeRelease(1);
     const QString nom = nomFichier;
-    QThreadPool::globalInstance()->start([etat, copie, nom] {
+    QThreadPool::globalInstance()->start([etat, copie, nom, derniere] {
+        QElapsedTimer duree;
+        duree.start();
         int resultat;
         do {
             resultat = ::fdatasync(copie);
         } while (resultat == -1 && errno == EINTR);
+        const qint64 ns = duree.nsecsElapsed();
+        etat->nombre.fetchAndAddRelaxed(1);
+        etat->totalNs.fetchAndAddRelaxed(ns);
+        for (qint64 m = etat->maximumNs.loadRelaxed();
+             ns > m && !etat->maximumNs.testAndSetRelaxed(m, ns); m = etat->maximumNs.loadRelaxed())
+            ;
         if (resultat == -1) {
             const int erreur = errno;
             qDebug() << "acquisition: synchronisation de" << nom
@@ -144,6 +156,12 @@ void FichierCapture::synchroniser()
         if (::close(copie) == -1 && errno != EINTR)
             qDebug() << "acquisition:" << texteErreur("close", errno);
         etat->enCours.storeRelease(0);
+        if (derniere) {
+            const qint64 n = etat->nombre.loadRelaxed();
+            qDebug("acquisition: %s synchronisé %lld fois, %.3f ms en moyenne, %.3f ms au plus",
+                   qPrintable(nom), n, etat->totalNs.loadRelaxed() / 1e6 / qMax<qint64>(n, 1),
+                   etat->maximumNs.loadRelaxed() / 1e6);
+        }
     });
 }
 
@@ -153,7 +171,7 @@ bool FichierCapture::fermer()
         return true;
     if (!ecrire())
         return false;
-    synchroniser(); // whatever the last sync covered, the last lines need one
+    synchroniser(true); // whatever the last sync covered, the last lines need one
     if (!fermerDescripteur())
         return abandonner("close", errno, 0);
     return true;

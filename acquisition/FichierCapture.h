@@ -56,7 +56,7 @@ private:
     struct Synchro;
 
     bool abandonner(const char* fonction, int erreurSysteme, qint64 partiel);
-    void synchroniser();
+    void synchroniser(bool derniere = false);
     bool fermerDescripteur();
 
     int descripteur = -1;
