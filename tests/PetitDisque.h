@@ -1,34 +1,39 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDir>
-#include <QString>
+#include <QFile>
 
 #include <sys/mount.h>
 #include <unistd.h>
 
-// A small file system of its own, mounted for one test and detached after it:
-// where a full disk is wanted. Only root may mount; tests skip elsewhere.
+// A 64 KiB file system of its own, mounted for one test and detached after it:
+// a disk to fill. Only root may mount; the tests that need one skip elsewhere.
 class PetitDisque
 {
 public:
-    explicit PetitDisque(const QString& dossier, const char* taille = "size=64k")
-        : chemin(dossier.toLocal8Bit())
+    explicit PetitDisque(const QString& dossier)
+        : chemin(dossier),
+          monte(::geteuid() == 0 && QDir().mkpath(dossier) &&
+                ::mount("tmpfs", QFile::encodeName(dossier), "tmpfs", 0, "size=64k") == 0)
     {
-        monte = ::geteuid() == 0 && QDir().mkpath(dossier) &&
-                ::mount("tmpfs", chemin.constData(), "tmpfs", 0, taille) == 0;
     }
     ~PetitDisque()
     {
         if (monte)
-            ::umount2(chemin.constData(), MNT_DETACH);
+            ::umount2(QFile::encodeName(chemin), MNT_DETACH);
     }
-    PetitDisque(const PetitDisque&) = delete;
-    PetitDisque& operator=(const PetitDisque&) = delete;
-
     bool estMonte() const { return monte; }
+    // Takes what room is left with a file named "plein".
+    bool remplir() const
+    {
+        QFile plein(QDir(chemin).filePath(QStringLiteral("plein")));
+        while (plein.isOpen() || plein.open(QIODevice::WriteOnly))
+            if (plein.write(QByteArray(4096, 'x')) != 4096 || !plein.flush())
+                return true;
+        return false;
+    }
 
 private:
-    QByteArray chemin;
-    bool monte = false;
+    QString chemin;
+    bool monte;
 };

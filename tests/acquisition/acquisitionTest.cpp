@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -493,23 +494,42 @@ void acquisitionTest::captureTakesSmallestFreeNumber_data()
                                                 "acquisition7.csv", "acquisition8.csv",
                                                 "acquisition9.csv"}
                                  << "acquisition10.csv";
+    // Any directory entry takes its number, and nothing is written through it.
+    QTest::newRow("dangling link") << QStringList{"acquisition1.csv@"} << "acquisition2.csv";
+    QTest::newRow("link to a file") << QStringList{"acquisition1.csv>"} << "acquisition2.csv";
+    QTest::newRow("directory") << QStringList{"acquisition1.csv/"} << "acquisition2.csv";
+    QTest::newRow("unwritable entry") << QStringList{"acquisition1.csv!"} << "acquisition2.csv";
 }
 
 void acquisitionTest::captureTakesSmallestFreeNumber()
 {
     QFETCH(QStringList, presents);
     QFETCH(QString, attendu);
-    for (const QString& nom : presents)
-        ecrire(nom, "ancien\r\n");
+    // A last @ > / ! makes the entry a dangling link, a link to a file, a
+    // directory, an unwritable file.
+    for (const QString& entree : presents) {
+        const QString nom = entree.section(".csv", 0, 0) + ".csv";
+        if (entree.endsWith('@') || entree.endsWith('>'))
+            QVERIFY(QFile::link(entree.endsWith('>') ? "ailleurs" : "nulle-part", nom));
+        if (entree.endsWith('/'))
+            QVERIFY(QDir().mkdir(nom));
+        else if (!entree.endsWith('@'))
+            ecrire(entree.endsWith('>') ? "ailleurs" : nom, "ancien\r\n");
+        QVERIFY(!entree.endsWith('!') || ::chmod(qPrintable(nom), 0) == 0);
+    }
     InstrumentTerminal instrument;
     Banc banc;
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists(attendu));
     banc.arreter();
-    QCOMPARE(QDir::current().entryList(QDir::Files).size(), presents.size() + 1);
+    const int ailleurs = presents.filter(">").size();
+    QCOMPARE(
+        QDir::current().entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(),
+        presents.size() + ailleurs + 1);
     for (const QString& nom : presents)
-        QCOMPARE(contenu(nom), QByteArray("ancien\r\n"));
+        QVERIFY(nom.endsWith('@') || nom.endsWith('/') || nom.endsWith('!') ||
+                contenu(nom.section(".csv", 0, 0) + ".csv") == "ancien\r\n");
 }
 
 void acquisitionTest::captureReachesDiskWhileRunning()

@@ -473,22 +473,12 @@ void ExportGraphiqueTest::failedExportsLeaveFilesUntouched()
     QFETCH(bool, sansInstantane);
     QFETCH(QString, fichierSvg);
     QFETCH(bool, disquePlein);
-    QString fichier = chemin(nom);
-    QScopedPointer<PetitDisque> disque;
-    if (disquePlein) {
-        const QString dossierPlein = chemin(QStringLiteral("disque_") + nom);
-        disque.reset(new PetitDisque(dossierPlein));
-        if (!disque->estMonte())
-            QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
-        fichier = QDir(dossierPlein).filePath(nom);
-    }
+    const QString fichier = disquePlein ? chemin("disque_" + nom + "/" + nom) : chemin(nom);
+    PetitDisque disque(disquePlein ? QFileInfo(fichier).path() : QString());
+    if (disquePlein && !disque.estMonte())
+        QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
     QVERIFY(ecrire(fichier, "ancien contenu"));
-    if (disquePlein) {
-        QFile plein(QFileInfo(fichier).dir().filePath(QStringLiteral("plein")));
-        QVERIFY(plein.open(QIODevice::WriteOnly));
-        while (plein.write(QByteArray(4096, 'x')) == 4096 && plein.flush())
-            ;
-    }
+    QVERIFY(!disquePlein || disque.remplir());
     QVERIFY(!ExportGraphique::exporter(conteneur, sansInstantane ? QPixmap() : instantane, fichier,
                                        fichierSvg));
     QCOMPARE(lire(fichier), QByteArray("ancien contenu"));

@@ -6,16 +6,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-QByteArray contenu(const QString& nom)
-{
-    QFile fichier(nom);
-    return fichier.open(QIODevice::ReadOnly) ? fichier.readAll() : QByteArray();
-}
-
-} // namespace
-
 class SoufflesTest : public QObject
 {
     Q_OBJECT
@@ -26,8 +16,6 @@ private slots:
     void tableWrittenToTheNamedFile();
     void apneaDelayDecidesWhetherAPauseIsABreath_data();
     void apneaDelayDecidesWhetherAPauseIsABreath();
-    void commandLineSpeaksFrench_data();
-    void commandLineSpeaksFrench();
     void tableNeverDestroysAnEarlierFile_data();
     void tableNeverDestroysAnEarlierFile();
     void fileColumnNamesTheCaptureAsGiven_data();
@@ -40,7 +28,7 @@ private:
         QByteArray table;
         QString messages;
     };
-    Sortie lancer(const QStringList& arguments, const QByteArray& entree = QByteArray());
+    Sortie lancer(const QStringList& arguments, const QString& entreeStandard = QString());
     QTemporaryDir dossier;
     QString capture;
 };
@@ -62,15 +50,16 @@ void SoufflesTest::initTestCase()
     fichier.write(lignes);
 }
 
-SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments, const QByteArray& entree)
+SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments,
+                                          const QString& entreeStandard)
 {
     QProcess programme;
     QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
     environnement.insert("LC_ALL", "fr_FR.UTF-8"); // a decimal comma locale
     programme.setProcessEnvironment(environnement);
+    if (!entreeStandard.isEmpty())
+        programme.setStandardInputFile(entreeStandard);
     programme.start(QStringLiteral(STATION_SOUFFLES), arguments);
-    programme.write(entree);
-    programme.closeWriteChannel();
     Sortie sortie;
     if (!programme.waitForFinished(30000))
         return sortie;
@@ -124,6 +113,10 @@ void SoufflesTest::tableWrittenToTheNamedFile()
 
     QCOMPARE(lancer({"--frequence", "zéro", capture}).statut, 1);
     QCOMPARE(lancer({"--sortie", dossier.filePath("absent/cycles.csv"), capture}).statut, 1);
+    // Qt's own messages in French too; no input read, no table at all.
+    QVERIFY(lancer({"--bavard", capture}).messages.contains("Option inconnue"));
+    const Sortie rien = lancer({dossier.filePath("absent.csv"), "."});
+    QVERIFY(rien.statut == 1 && rien.table.isEmpty() && rien.messages.contains(". : ce n'est pas"));
 }
 
 void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
@@ -136,6 +129,7 @@ void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
     QTest::newRow("default") << QString() << 0 << 10;
     QTest::newRow("10 s") << QString("10") << 0 << 9;
     QTest::newRow("too short") << QString("5") << 1 << -1;
+    QTest::newRow("too long") << QString("61") << 1 << -1;
     QTest::newRow("not a number") << QString("dix") << 1 << -1;
 }
 
@@ -163,133 +157,75 @@ void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath()
     if (cycles >= 0)
         QCOMPARE(sortie.table.count('\n') - 1, cycles);
     else
-        QVERIFY2(sortie.messages.contains(QString("délai d'apnée invalide : %1").arg(delai)),
+        QVERIFY2(sortie.messages.contains(
+                     QString("délai d'apnée invalide : %1 (de 10 à 60 s)").arg(delai)),
                  qPrintable(sortie.messages));
-}
-
-void SoufflesTest::commandLineSpeaksFrench_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("unknown option") << QStringList{"--bavard", "x.csv"} << "Option inconnue";
-    QTest::newRow("apnea out of range")
-        << QStringList{"--apnee", "61", "x.csv"} << "délai d'apnée invalide : 61 (de 10 à 60 s)";
-    QTest::newRow("a folder") << QStringList{"."} << "ce n'est pas un fichier";
-    QTest::newRow("every input fails")
-        << QStringList{"absent1.csv", "absent2.csv"} << "absent2.csv : fichier introuvable";
-}
-
-// Every failure is said in French and ends with status 1 and no table at all.
-void SoufflesTest::commandLineSpeaksFrench()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, message);
-    const Sortie sortie = lancer(arguments);
-    QCOMPARE(sortie.statut, 1);
-    QVERIFY2(sortie.messages.contains(message), qPrintable(sortie.messages));
-    QCOMPARE(sortie.table, QByteArray());
 }
 
 void SoufflesTest::tableNeverDestroysAnEarlierFile_data()
 {
-    QTest::addColumn<QString>("cas");
-    QTest::newRow("output is the capture") << "same path";
-    QTest::newRow("output is the capture by another path") << "other path";
-    QTest::newRow("output is the capture by a link") << "link";
-    QTest::newRow("output is standard input") << "stdin";
-    QTest::newRow("every input fails") << "no input";
-    QTest::newRow("full disk") << "full disk";
+    // %1 is the row's folder, holding ancien.csv and lien.csv, a link to it.
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("entree");
+    QTest::newRow("output is the input") << QString("%1/ancien.csv") << "%1/ancien.csv";
+    QTest::newRow("the input by another path")
+        << QString("%1/../%2/./ancien.csv") << "%1/ancien.csv";
+    QTest::newRow("the input by a link") << QString("%1/lien.csv") << "%1/ancien.csv";
+    QTest::newRow("the input is standard input") << QString("%1/ancien.csv") << "-";
+    QTest::newRow("every input fails") << QString("%1/ancien.csv") << "%1/absent.csv";
+    QTest::newRow("full disk") << QString("%1/ancien.csv") << "";
 }
 
 void SoufflesTest::tableNeverDestroysAnEarlierFile()
 {
-    QFETCH(QString, cas);
-    const QString sousDossier = dossier.filePath(cas);
-    QVERIFY(QDir().mkpath(sousDossier));
-    QScopedPointer<PetitDisque> disque;
-    const QString ancien = QDir(sousDossier).filePath("ancien.csv");
-    if (cas == "full disk") {
-        disque.reset(new PetitDisque(sousDossier));
-        if (!disque->estMonte())
-            QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
-        QFile table(ancien);
-        QVERIFY(table.open(QIODevice::WriteOnly));
-        table.write("the earlier table\n");
-    } else {
-        QVERIFY(QFile::copy(capture, ancien));
-    }
-    const QByteArray avant = contenu(ancien);
-    QString entree = capture;
-    QString sortie = ancien;
-    QByteArray standard;
-    if (cas == "same path" || cas == "other path" || cas == "link") {
-        entree = ancien;
-        if (cas == "other path")
-            sortie = QDir(sousDossier).filePath("../" + cas + "/./ancien.csv");
-        if (cas == "link")
-            QVERIFY(QFile::link(ancien, sortie = QDir(sousDossier).filePath("lien.csv")));
-    } else if (cas == "stdin") {
-        entree = "-";
-        standard = avant;
-    } else if (cas == "no input") {
-        entree = dossier.filePath("absent.csv");
-    } else {
-        QFile plein(QDir(sousDossier).filePath("plein"));
-        QVERIFY(plein.open(QIODevice::WriteOnly));
-        while (plein.write(QByteArray(4096, 'x')) == 4096 && plein.flush())
-            ;
-    }
+    QFETCH(QString, table);
+    QFETCH(QString, entree);
+    const QString ici = dossier.filePath(QTest::currentDataTag());
+    PetitDisque disque(entree.isEmpty() ? ici : QString());
+    if (!QDir().mkpath(ici) || (entree.isEmpty() && !disque.estMonte()))
+        QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
+    QFile ancien(ici + "/ancien.csv");
+    QVERIFY(ancien.open(QIODevice::WriteOnly) && ancien.write("ancien\n") == 7);
+    ancien.close();
+    QVERIFY(QFile::link(ancien.fileName(), ici + "/lien.csv"));
+    QVERIFY(!entree.isEmpty() || disque.remplir());
+    const int entrees = QDir(ici).entryList(QDir::Files | QDir::Hidden).size();
 
-    QProcess programme;
-    if (cas == "stdin")
-        programme.setStandardInputFile(ancien);
-    programme.start(QStringLiteral(STATION_SOUFFLES),
-                    {"--frequence", "200", "--sortie", sortie, entree});
-    QVERIFY(programme.waitForFinished(30000));
-    QCOMPARE(programme.exitCode(), 1);
-    const QString messages = QString::fromUtf8(programme.readAllStandardError());
-    if (cas != "no input" && cas != "full disk")
-        QVERIFY2(messages.contains("le tableau ne peut pas la remplacer"), qPrintable(messages));
-    QCOMPARE(contenu(ancien), avant);
-    QCOMPARE(QDir(sousDossier).entryList(QDir::Files).size(),
-             cas == "full disk" ? 2 : 1 + (cas == "link"));
+    const Sortie sortie =
+        lancer({"--frequence", "200", "--sortie", table.arg(ici, QTest::currentDataTag()),
+                entree.isEmpty() ? capture : entree.arg(ici)},
+               entree == "-" ? ancien.fileName() : QString());
+    QCOMPARE(sortie.statut, 1);
+    QVERIFY(ancien.open(QIODevice::ReadOnly));
+    QCOMPARE(ancien.readAll(), QByteArray("ancien\n"));
+    QCOMPARE(QDir(ici).entryList(QDir::Files | QDir::Hidden).size(), entrees);
 }
 
 void SoufflesTest::fileColumnNamesTheCaptureAsGiven_data()
 {
-    QTest::addColumn<QString>("nom");   // the capture's path as given, from the test's folder
-    QTest::addColumn<QString>("champ"); // the fichier field as written
-    QTest::newRow("folder kept") << "run2/acquisition1.csv"
-                                 << "run2/acquisition1.csv";
-    QTest::newRow("separator") << "a;b.csv"
-                               << "\"a;b.csv\"";
-    QTest::newRow("quote") << "un \"essai\".csv"
-                           << "\"un \"\"essai\"\".csv\"";
-    QTest::newRow("line feed") << "deux\nlignes.csv"
-                               << "\"deux\nlignes.csv\"";
-    QTest::newRow("standard input") << "-"
-                                    << "-";
+    QTest::addColumn<QString>("nom");   // %1 is the test's folder
+    QTest::addColumn<QString>("champ"); // the fichier field written
+    QTest::newRow("folder kept") << QString("%1/run2/acquisition7.csv")
+                                 << "%1/run2/acquisition7.csv";
+    QTest::newRow("separator") << QString("%1/a;b.csv") << "\"%1/a;b.csv\"";
+    QTest::newRow("quote") << QString("%1/un \"essai\".csv") << "\"%1/un \"\"essai\"\".csv\"";
+    QTest::newRow("line feed") << QString("%1/deux\nlignes.csv") << "\"%1/deux\nlignes.csv\"";
+    QTest::newRow("standard input") << QString("-") << "-";
 }
 
 void SoufflesTest::fileColumnNamesTheCaptureAsGiven()
 {
     QFETCH(QString, nom);
     QFETCH(QString, champ);
-    QProcess programme;
-    programme.setWorkingDirectory(dossier.path());
-    if (nom == "-") {
-        programme.setStandardInputFile(capture);
-    } else {
-        QVERIFY(QDir(dossier.path()).mkpath(QFileInfo(dossier.filePath(nom)).path()));
-        QFile::remove(dossier.filePath(nom));
-        QVERIFY(QFile::copy(capture, dossier.filePath(nom)));
-    }
-    programme.start(QStringLiteral(STATION_SOUFFLES), {"--frequence", "200", nom});
-    QVERIFY(programme.waitForFinished(30000));
-    QCOMPARE(programme.exitCode(), 0);
-    const QString table = QString::fromUtf8(programme.readAllStandardOutput());
-    // Each breath line ends with the field: 11 breaths, one header.
-    QCOMPARE(table.count(";" + champ + "\n"), 11);
+    const QString chemin = nom.arg(dossier.path());
+    if (chemin != "-")
+        QVERIFY(QDir().mkpath(QFileInfo(chemin).path()) && QFile::copy(capture, chemin));
+    const Sortie sortie =
+        lancer({"--frequence", "200", chemin}, chemin == "-" ? capture : QString());
+    QCOMPARE(sortie.statut, 0);
+    const QString table = QString::fromUtf8(sortie.table);
+    champ = champ.arg(dossier.path());
+    QCOMPARE(table.count(";" + champ + "\n"), 11); // every breath, and each on its line
     QCOMPARE(table.count('\n'), 1 + 11 * (1 + champ.count('\n')));
 }
 
