@@ -119,6 +119,6 @@ private:
     detecteurCycles* detecteur = nullptr;
 
     bool replaying = false;       // the running acquisition is a replay
-    QTimer* writeTimer = nullptr; // pushes the capture lines to disk while live
+    QTimer* writeTimer = nullptr; // hands the capture lines to the kernel while live
     QByteArray readBuffer;        // bytes read and not decoded: a partial block between reads
 };
