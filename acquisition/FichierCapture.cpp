@@ -51,7 +51,7 @@ bool FichierCapture::creer(const QString& dossier)
 {
     fermer();
     lignes.clear();
-    ecrits = 0;
+    ecrits = ecritsSynchro = 0;
     raison.clear();
     for (int n = 1; n < std::numeric_limits<int>::max(); ++n) {
         nomFichier = QStringLiteral("acquisition%1.csv").arg(n);
@@ -113,7 +113,8 @@ bool FichierCapture::ecrire(bool tout)
     }
     ecrits += faits;
     lignes.truncate(0); // keeps the allocated room
-    if (tout && depuisSynchro.elapsed() >= intervalleSynchro && !synchro->enCours.loadAcquire())
+    if (tout && ecrits != ecritsSynchro && depuisSynchro.elapsed() >= intervalleSynchro &&
+        !synchro->enCours.loadAcquire())
         synchroniser();
     return true;
 }
@@ -131,6 +132,7 @@ void FichierCapture::synchroniser(bool derniere)
         return;
     }
     depuisSynchro.restart();
+    ecritsSynchro = ecrits;
     std::shared_ptr<Synchro> etat = synchro;
     etat->enCours.storeRelease(1);
     const QString nom = nomFichier;
@@ -141,14 +143,14 @@ void FichierCapture::synchroniser(bool derniere)
         do {
             resultat = ::fdatasync(copie);
         } while (resultat == -1 && errno == EINTR);
+        const int erreur = resultat == -1 ? errno : 0;
         const qint64 ns = duree.nsecsElapsed();
         etat->nombre.fetchAndAddRelaxed(1);
         etat->totalNs.fetchAndAddRelaxed(ns);
         for (qint64 m = etat->maximumNs.loadRelaxed();
              ns > m && !etat->maximumNs.testAndSetRelaxed(m, ns); m = etat->maximumNs.loadRelaxed())
             ;
-        if (resultat == -1) {
-            const int erreur = errno;
+        if (erreur != 0) {
             qDebug() << "acquisition: synchronisation de" << nom
                      << "impossible:" << texteErreur("fdatasync", erreur);
             etat->erreur.testAndSetOrdered(0, erreur);

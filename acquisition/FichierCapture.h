@@ -62,8 +62,9 @@ private:
     int descripteur = -1;
     QString nomFichier;
     QString raison;
-    QByteArray lignes; // whole lines not yet written
-    qint64 ecrits = 0; // bytes in the file, whole lines only
+    QByteArray lignes;        // whole lines not yet written
+    qint64 ecrits = 0;        // bytes in the file, whole lines only
+    qint64 ecritsSynchro = 0; // of which the last sync started covers
     QElapsedTimer depuisSynchro;
     std::shared_ptr<Synchro> synchro; // shared with the sync running on the pool
 };
