@@ -10,14 +10,12 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
