@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,11 +31,13 @@ bool estSigne(char c)
     return c == '+' || c == '-';
 }
 
+} // namespace
+
 // The text of one field, gathered a byte at a time in a fixed room. White space
 // around the number is dropped, and so are what cannot change its value once
 // the room is full: redundant leading zeros and the far digits of a fraction. A
 // field that still does not fit is no number, and counts as 0.
-class TexteChamp
+class LecteurCapture::TexteChamp
 {
 public:
     void ajouter(char c)
@@ -107,20 +112,49 @@ private:
     bool exposant = false;
 };
 
-} // namespace
+LecteurCapture::LecteurCapture() : bloc(tailleBloc, Qt::Uninitialized), champ(new TexteChamp) {}
 
-LecteurCapture::LecteurCapture() : bloc(tailleBloc, Qt::Uninitialized) {}
+LecteurCapture::~LecteurCapture() = default;
 
 bool LecteurCapture::ouvrir(const QString& nom)
 {
     fichier.close();
     lues = sansNombre = 0;
     lignesLongues.clear();
+    tailleVue = dateVue = -1;
     fichier.setFileName(nom);
     if (!fichier.open(QIODevice::ReadOnly))
         return false;
     rembobiner();
     return true;
+}
+
+bool LecteurCapture::ouvrirEntreeStandard()
+{
+    fichier.close();
+    lues = sansNombre = 0;
+    lignesLongues.clear();
+    if (!fichier.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        return false;
+    rembobiner();
+    return true;
+}
+
+// Where a remembered line ends holds only for the file it was found in: a
+// file rewritten in place since (a new size or a new modification time) is
+// read afresh.
+void LecteurCapture::noterEtat()
+{
+    struct stat etat;
+    if (::fstat(fichier.handle(), &etat) != 0) {
+        lignesLongues.clear();
+        return;
+    }
+    const qint64 date = qint64(etat.st_mtim.tv_sec) * 1000000000 + etat.st_mtim.tv_nsec;
+    if (qint64(etat.st_size) != tailleVue || date != dateVue)
+        lignesLongues.clear();
+    tailleVue = qint64(etat.st_size);
+    dateVue = date;
 }
 
 QString LecteurCapture::erreur() const
@@ -136,7 +170,8 @@ qint64 LecteurCapture::taille() const
 // The next read starts at this byte of the file.
 void LecteurCapture::repartirDe(qint64 octet)
 {
-    fichier.seek(octet);
+    if (!fichier.isSequential())
+        fichier.seek(octet);
     debutBloc = octet;
     curseur = remplis = 0;
     finFichier = false;
@@ -146,7 +181,9 @@ void LecteurCapture::rembobiner()
 {
     if (!fichier.isOpen())
         return;
-    repartirDe(0);
+    noterEtat();
+    ligneEnCours = false;
+    repartirDe(fichier.isSequential() ? position() : 0);
     // A byte-order mark belongs to the encoding, not to the first field.
     if (remplir() && remplis >= 3 && std::memcmp(bloc.constData(), "\xEF\xBB\xBF", 3) == 0)
         curseur = 3;
@@ -165,38 +202,64 @@ bool LecteurCapture::remplir()
 
 bool LecteurCapture::lireLigne(double champs[3])
 {
+    Lecture lecture;
+    do {
+        lecture = lireLigne(champs, std::numeric_limits<qint64>::max() / 2);
+    } while (lecture == Lecture::Suite);
+    return lecture == Lecture::Ligne;
+}
+
+LecteurCapture::Lecture LecteurCapture::lireLigne(double champs[3], qint64 budget)
+{
     if (!fichier.isOpen())
-        return false;
-    if (curseur == remplis && !remplir())
-        return false;
-    const qint64 debut = position();
-    if (!lignesLongues.isEmpty() && ligneLongueConnue(debut, champs)) {
-        ++lues;
-        return true;
+        return Lecture::Fin;
+    if (!ligneEnCours) {
+        if (curseur == remplis && !remplir())
+            return Lecture::Fin;
+        debutLigne = position();
+        if (!lignesLongues.isEmpty() && ligneLongueConnue(debutLigne, champs)) {
+            ++lues;
+            return Lecture::Ligne;
+        }
+        ligneEnCours = true;
+        resteASauter = false;
+        nombreVu = false;
+        indice = 0;
+        valeurs[0] = valeurs[1] = valeurs[2] = 0.0;
+        champ->vider();
     }
-    nombreVu = false;
-    lireChamps(champs);
+    const qint64 limite = position() + qMax<qint64>(budget, 1);
+    const bool finie = resteASauter ? sauterReste(limite) : lireChamps(limite);
+    if (!finie)
+        return Lecture::Suite;
+    ligneEnCours = false;
+    std::copy(valeurs, valeurs + 3, champs);
     ++lues;
     if (!nombreVu)
         ++sansNombre;
-    if (position() - debut >= seuilLigneLongue)
-        retenirLigneLongue(debut, champs);
-    return true;
+    if (position() - debutLigne >= seuilLigneLongue)
+        retenirLigneLongue(debutLigne, champs);
+    return Lecture::Ligne;
 }
 
-void LecteurCapture::lireChamps(double champs[3])
+void LecteurCapture::terminerChamp()
 {
-    champs[0] = champs[1] = champs[2] = 0.0;
-    TexteChamp champ;
     bool estNombre = false;
-    auto terminer = [&](int i) {
-        champs[i] = champ.valeur(estNombre);
-        nombreVu = nombreVu || estNombre;
-    };
-    int indice = 0;
+    valeurs[indice] = champ->valeur(estNombre);
+    nombreVu = nombreVu || estNombre;
+}
+
+// Reads the fields of the line from where the last call stopped, a block at a
+// time, until the line ends (true) or `limite` is passed (false).
+bool LecteurCapture::lireChamps(qint64 limite)
+{
     for (;;) {
-        if (curseur == remplis && !remplir())
-            break; // a last line with no line feed
+        if (curseur == remplis) {
+            if (position() >= limite)
+                return false;
+            if (!remplir())
+                break; // a last line with no line feed
+        }
         const char* const base = bloc.constData();
         const char* p = base + curseur;
         const char* const fin = base + remplis;
@@ -204,37 +267,43 @@ void LecteurCapture::lireChamps(double champs[3])
             const char c = *p++;
             if (c == '\n') {
                 curseur = int(p - base);
-                terminer(indice);
-                return;
+                terminerChamp();
+                return true;
             }
             if (c == ';') {
-                terminer(indice);
+                terminerChamp();
                 if (++indice == 3) {
                     curseur = int(p - base);
-                    sauterReste();
-                    return;
+                    resteASauter = true;
+                    return sauterReste(limite);
                 }
-                champ.vider();
+                champ->vider();
                 continue;
             }
-            champ.ajouter(c);
+            champ->ajouter(c);
         }
         curseur = remplis;
     }
-    terminer(indice);
+    terminerChamp();
+    return true;
 }
 
-// Skips to the start of the next line, a block at a time.
-void LecteurCapture::sauterReste()
+// Skips to the start of the next line, a block at a time; false when `limite`
+// is passed first.
+bool LecteurCapture::sauterReste(qint64 limite)
 {
     for (;;) {
-        if (curseur == remplis && !remplir())
-            return;
+        if (curseur == remplis) {
+            if (position() >= limite)
+                return false;
+            if (!remplir())
+                return true;
+        }
         const char* const base = bloc.constData();
         const void* saut = std::memchr(base + curseur, '\n', size_t(remplis - curseur));
         if (saut) {
             curseur = int(static_cast<const char*>(saut) - base) + 1;
-            return;
+            return true;
         }
         curseur = remplis;
     }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QString>
 #include <QVector>
+#include <memory>
 
 // Reads a capture file one line at a time as three numbers (CO2, O2, Flux): the
 // first three ";"-separated fields of the line, each 0 when it is absent or not
@@ -14,18 +15,33 @@
 // fixed size and a field keeps at most a few hundred characters of text, so a
 // line of a gigabyte costs one pass over its bytes, never a gigabyte in memory.
 // Where such a line ends is remembered, so that a replay looping over the file
-// pays that pass once. A UTF-8 byte-order mark at the start of the file is not
-// part of the first field.
+// pays that pass once, as long as the file does not change: a rewind forgets
+// them when the file's size or modification time has changed since the last
+// one. A caller that must stay responsive reads with a budget of bytes and
+// resumes a long line at its next call. A UTF-8 byte-order mark at the start
+// of the file is not part of the first field.
 class LecteurCapture
 {
 public:
+    enum class Lecture {
+        Ligne, // a whole line was read
+        Fin,   // the end of the file, nothing read
+        Suite  // the budget was spent inside a line: call again to go on with it
+    };
+
     LecteurCapture();
+    ~LecteurCapture();
 
     bool ouvrir(const QString& nom);
+    // Standard input, read once from where it stands (a pipe cannot rewind).
+    bool ouvrirEntreeStandard();
     QString erreur() const;
 
     // The next line's three fields; false, and nothing read, at the end of the file.
     bool lireLigne(double champs[3]);
+    // The same, reading about `budget` bytes at most (a block of the file at
+    // least); the fields are set only when a line is returned.
+    Lecture lireLigne(double champs[3], qint64 budget);
     // Back to the first line.
     void rembobiner();
 
@@ -39,9 +55,13 @@ public:
     qint64 taille() const;
 
 private:
+    class TexteChamp;
+
     bool remplir();
-    void lireChamps(double champs[3]);
-    void sauterReste();
+    bool lireChamps(qint64 limite);
+    bool sauterReste(qint64 limite);
+    void terminerChamp();
+    void noterEtat();
     void repartirDe(qint64 octet);
     void retenirLigneLongue(qint64 debut, const double champs[3]);
     bool ligneLongueConnue(qint64 debut, double champs[3]);
@@ -63,4 +83,16 @@ private:
     qint64 lues = 0;
     qint64 sansNombre = 0;
     QVector<LigneLongue> lignesLongues;
+
+    // The line being read, kept from one call to the next.
+    bool ligneEnCours = false;
+    bool resteASauter = false; // past the third field
+    qint64 debutLigne = 0;
+    int indice = 0; // the field being read
+    double valeurs[3] = {0.0, 0.0, 0.0};
+    std::unique_ptr<TexteChamp> champ;
+
+    // The file as it was at the last rewind.
+    qint64 tailleVue = -1;
+    qint64 dateVue = -1; // modification time, nanoseconds
 };

@@ -1,6 +1,7 @@
 #include "acquisition.h"
 
 #include "AbstractSerial.h"
+#include "FichierCapture.h"
 #include "LecteurCapture.h"
 #include "SerialDeviceEnumerator.h"
 #include "Tampon.h"
@@ -9,15 +10,12 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QMutexLocker>
-#include <QTextStream>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -25,12 +23,15 @@ namespace {
 
 // The instrument sends 8 samples of 16 bits per block.
 constexpr int tailleBloc = 16;
-// Largest single read from the port; its lines are handed to the capture stream
-// before the next read, which bounds the text held in memory.
+// Largest single read from the port.
 constexpr qint64 lectureMax = 16 * 1024;
 // Bytes decoded in one notification before the event loop gets a turn back.
 constexpr qint64 decodageMax = 1024 * 1024;
-// Capture lines reach the disk at least this often while live (milliseconds).
+// Bytes of the replay file read in one tick at most: a line of a gigabyte is
+// read over many ticks, so that a stop or the window's close never waits
+// behind it for more than a few milliseconds.
+constexpr qint64 octetsParTic = 4 * 1024 * 1024;
+// Capture lines reach the kernel at least this often while live (milliseconds).
 constexpr int intervalleEcriture = 500;
 // A device list entry reads "NAME: description"; a bare name names the port too.
 QString nomPort(const QString& source)
@@ -72,45 +73,6 @@ double valeurEnregistree(unsigned brut)
     return valeurs[brut];
 }
 
-void ajouterLigneCapture(QString& texte, double valeur)
-{
-    texte += QLatin1String("0;");
-    texte += QString::number(valeur, 'g', 6); // always "." whatever the locale
-    texte += QLatin1String(";0\r\n");
-}
-
-// Cuts a capture file back to its last line feed: a partial last line would
-// replay as one sample more, of made-up values. Shortening a file needs no room
-// on the disk, so this works on a full one.
-void garderLignesCompletes(const QString& nom)
-{
-    QFile fichier(nom);
-    if (!fichier.open(QIODevice::ReadWrite)) {
-        qDebug() << "acquisition:" << nom << "ne peut être raccourci:" << fichier.errorString();
-        return;
-    }
-    constexpr qint64 morceau = 64 * 1024;
-    QByteArray octets;
-    qint64 fin = fichier.size();
-    while (fin > 0) {
-        const qint64 debut = qMax<qint64>(0, fin - morceau);
-        fichier.seek(debut);
-        octets = fichier.read(fin - debut);
-        const int saut = octets.lastIndexOf('\n');
-        if (saut >= 0) {
-            fin = debut + saut + 1;
-            break;
-        }
-        if (octets.size() != fin - debut) { // unreadable: keep what is there
-            qDebug() << "acquisition: lecture de" << nom << "impossible:" << fichier.errorString();
-            return;
-        }
-        fin = debut;
-    }
-    if (fin != fichier.size() && !fichier.resize(fin))
-        qDebug() << "acquisition:" << nom << "ne peut être raccourci:" << fichier.errorString();
-}
-
 int intervalleRejeu(double frequence)
 {
     if (!(frequence > 0.0))
@@ -124,7 +86,7 @@ int intervalleRejeu(double frequence)
 acquisition::acquisition(QObject* parent)
     : QObject(parent), capturing(false), frequence(100.0), CO2(nullptr), O2(nullptr), Flux(nullptr),
       Periode(nullptr), port(nullptr), replayTimer(nullptr), enumerator(nullptr),
-      captureStream(nullptr), captureFile(nullptr)
+      capture(std::make_unique<FichierCapture>())
 {
     // The enumerator stays on the constructing thread (the main window's): its
     // report is turned into the device list there, where reading the
@@ -142,8 +104,6 @@ acquisition::acquisition(QObject* parent)
     enumerator->setEnabled(true);
 
     port = new AbstractSerial(this);
-    captureStream = new QTextStream;
-    captureStream->setCodec("UTF-8");
 
     connect(port, &QIODevice::readyRead, this, &acquisition::lectureDonnees);
     connect(port, &QIODevice::readChannelFinished, this, &acquisition::connexionPerdue);
@@ -154,7 +114,6 @@ acquisition::~acquisition()
     if (port->isOpen())
         port->close();
     fermerFichierCapture();
-    delete captureStream;
     // Its later reports must not reach this object any more.
     QObject::disconnect(enumerator, nullptr, nullptr, nullptr);
     if (enumerator->thread() == QThread::currentThread())
@@ -297,13 +256,14 @@ void acquisition::demarrerDirect(const QString& src)
     replaying = false;
     verrouille.unlock();
 
-    creerFichierCapture();
+    // The port first: an attempt that cannot open it leaves no capture file.
+    // Bytes that arrive meanwhile wait in the port for the first read.
     if (!ouvrirPort(src)) {
-        fermerFichierCapture();
         verrouille.relock();
         capturing = false;
         return;
     }
+    creerFichierCapture();
 
     verrouille.relock();
     const bool liens = CO2 && O2 && Flux && Periode;
@@ -314,11 +274,11 @@ void acquisition::demarrerDirect(const QString& src)
         return;
     }
 
-    commencerAnalyse(captureFile ? QFileInfo(captureFile->fileName()).fileName() : src);
+    commencerAnalyse(capture->estOuvert() ? QFileInfo(capture->chemin()).fileName() : src);
     if (!writeTimer) {
         writeTimer = new QTimer(this);
         writeTimer->setObjectName(QStringLiteral("writeTimer"));
-        connect(writeTimer, &QTimer::timeout, this, &acquisition::ecrireCapture);
+        connect(writeTimer, &QTimer::timeout, this, [this] { ecrireCapture(true); });
     }
     writeTimer->start(intervalleEcriture);
 }
@@ -351,119 +311,46 @@ bool acquisition::ouvrirPort(const QString& src)
         port->setTotalReadTimeout(100);
 
     if (!port->setBaudRate(AbstractSerial::BaudRate9600, AbstractSerial::BaudDirectionAll))
-        signaler(2, tr("Impossible de configurer le débit souhaité"), 0);
+        avertir(2, tr("Impossible de configurer le débit souhaité"));
     if (!port->setDataBits(AbstractSerial::DataBits8))
-        signaler(2, tr("Impossible de configurer la taille des données."), 0);
+        avertir(2, tr("Impossible de configurer la taille des données."));
     if (!port->setStopBits(AbstractSerial::StopBits1))
-        signaler(2, tr("Impossible de configurer le nombre de bit de stop."), 0);
+        avertir(2, tr("Impossible de configurer le nombre de bit de stop."));
     if (!port->setParity(AbstractSerial::ParityNone))
-        signaler(2, tr("Impossible de configurer la parité."), 0);
+        avertir(2, tr("Impossible de configurer la parité."));
     if (!port->setFlowControl(AbstractSerial::FlowControlOff))
-        signaler(2, tr("Impossible de configurer le controle de flux."), 0);
+        avertir(2, tr("Impossible de configurer le controle de flux."));
     return true;
 }
 
 void acquisition::creerFichierCapture()
 {
-    fermerFichierCapture();
-    captureText.clear();
-    captureText.reserve(int(lectureMax / 2 * 16)); // the lines of one read
-    // The smallest free number. NewOnly never overwrites a file that appeared
-    // since the existence test; then the next number is tried.
-    for (int n = 1; n < std::numeric_limits<int>::max(); ++n) {
-        const QString nom = QStringLiteral("acquisition%1.csv").arg(n);
-        if (QFile::exists(nom))
-            continue;
-        captureFile = new QFile(nom);
-        if (captureFile->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly)) {
-            captureStream->setDevice(captureFile);
-            captureStream->resetStatus();
-            qDebug() << "acquisition: capture dans" << nom;
-            return;
-        }
-        const bool prisEntreTemps = QFile::exists(nom);
-        qDebug() << "acquisition: création de" << nom
-                 << "impossible:" << captureFile->errorString();
-        delete captureFile;
-        captureFile = nullptr;
-        if (!prisEntreTemps) {
-            signaler(1, tr("Impossible de créer le fichier de capture %1").arg(nom), 0);
-            return;
-        }
-    }
+    if (!capture->creer())
+        avertir(1, tr("Impossible de créer le fichier de capture %1").arg(capture->chemin()));
 }
 
 void acquisition::fermerFichierCapture()
 {
-    if (captureFile)
-        ecrireCapture(); // gives the file up if the disk refuses the last lines
-    if (captureFile) {
-        captureStream->setDevice(nullptr);
-        captureFile->close(); // the last bytes leave here: its outcome counts too
-        if (captureFile->error() != QFileDevice::NoError) {
-            echecEcritureCapture();
-            return;
-        }
-    }
-    lacherFichierCapture();
-}
-
-// Lets the capture file go, closed, without writing anything more.
-void acquisition::lacherFichierCapture()
-{
-    captureStream->setDevice(nullptr);
-    if (captureFile)
-        captureFile->close();
-    delete captureFile;
-    captureFile = nullptr;
-    captureText.clear();
-}
-
-bool acquisition::captureEnBonEtat() const
-{
-    return captureStream->status() == QTextStream::Ok &&
-           captureFile->error() == QFileDevice::NoError;
-}
-
-// Hands the decoded lines to the capture stream, which passes them on to the
-// file in pieces of its own buffer size.
-void acquisition::transmettreCapture()
-{
-    if (!captureFile || !captureFile->isOpen()) {
-        captureText.truncate(0);
-        return;
-    }
-    if (!captureText.isEmpty()) {
-        *captureStream << captureText;
-        captureText.truncate(0); // keeps the reserved room
-    }
-    if (!captureEnBonEtat())
+    if (capture->estOuvert() && !capture->fermer())
         echecEcritureCapture();
 }
 
-// Pushes everything decoded so far to disk, so that a crash or a power cut
-// loses at most the last half second.
-void acquisition::ecrireCapture()
+// Hands the lines decoded so far to the file: with `tout` false only once a
+// good amount has gathered, as after each read; with it true on the timer, so
+// that the lines reach the kernel every half second.
+void acquisition::ecrireCapture(bool tout)
 {
-    transmettreCapture();
-    if (!captureFile || !captureFile->isOpen())
-        return;
-    captureStream->flush();
-    if (!captureFile->flush() || !captureEnBonEtat())
+    if (capture->estOuvert() && !capture->ecrire(tout))
         echecEcritureCapture();
 }
 
 // The disk is full or gone: the capture file keeps the whole lines it got and
 // is closed; the acquisition itself goes on, shown and analysed but no longer
-// recorded, and the operator is told once.
+// recorded, and the operator is told once, without the worker waiting for it.
 void acquisition::echecEcritureCapture()
 {
-    const QString nom = captureFile->fileName();
-    qDebug() << "acquisition: écriture de" << nom << "impossible:" << captureFile->errorString()
-             << "(flux" << captureStream->status() << ")";
-    lacherFichierCapture();
-    garderLignesCompletes(nom);
-    signaler(1, tr("Erreur d'écriture du fichier de capture %1").arg(nom), 0);
+    qDebug() << "acquisition: capture" << capture->chemin() << "abandonnée:" << capture->erreur();
+    avertir(1, tr("Erreur d'écriture du fichier de capture %1").arg(capture->chemin()));
 }
 
 void acquisition::lectureDonnees()
@@ -518,7 +405,7 @@ void acquisition::decoderBlocsComplets()
     decoderEchantillons(readBuffer.constData(), qint64(blocs) * (tailleBloc / 2));
     lastBlock = readBuffer.mid((blocs - 1) * tailleBloc, tailleBloc);
     readBuffer.remove(0, blocs * tailleBloc); // keeps the allocated room
-    transmettreCapture();
+    ecrireCapture(false);
 }
 
 void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
@@ -531,7 +418,7 @@ void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
     detecteurCycles* const cycles = detecteur;
     verrouille.unlock();
 
-    const bool enregistrer = captureFile && captureFile->isOpen();
+    const bool enregistrer = capture->estOuvert();
     for (qint64 i = 0; i < echantillons; ++i) {
         const unsigned brut = echantillonBrut(octets + 2 * i);
         const double v = valeurBrute(brut);
@@ -543,7 +430,7 @@ void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
         if (cycles)
             cycles->ajouterEchantillon(0.0, valeurEnregistree(brut), 0.0);
         if (enregistrer)
-            ajouterLigneCapture(captureText, v);
+            capture->ajouterLigne(v);
     }
 }
 
@@ -553,7 +440,7 @@ void acquisition::decoderReste()
 {
     if (readBuffer.size() >= 2) {
         decoderEchantillons(readBuffer.constData(), readBuffer.size() / 2);
-        transmettreCapture();
+        ecrireCapture(false);
     }
     readBuffer.clear();
 }
@@ -628,7 +515,10 @@ void acquisition::lectureDonneesFichier()
     if (!replayReader)
         return;
     double champs[3];
-    if (!replayReader->lireLigne(champs)) {
+    const LecteurCapture::Lecture lecture = replayReader->lireLigne(champs, octetsParTic);
+    if (lecture == LecteurCapture::Lecture::Suite)
+        return; // a long line: its reading goes on at the next tick
+    if (lecture == LecteurCapture::Lecture::Fin) {
         // This tick replays an empty line, the next one the first line again.
         replayReader->rembobiner();
         champs[0] = champs[1] = champs[2] = 0.0;
@@ -662,6 +552,11 @@ void acquisition::lectureDonneesFichier()
 void acquisition::signaler(int type, const QString& message, int code)
 {
     dansMonThread([this, type, message, code] { emit newMessage(type, message, code); });
+}
+
+void acquisition::avertir(int type, const QString& message)
+{
+    dansMonThread([this, type, message] { emit avertissement(type, message); });
 }
 
 void acquisition::dansMonThread(std::function<void()> action)

@@ -9,9 +9,8 @@
 #include <memory>
 
 class AbstractSerial;
+class FichierCapture;
 class LecteurCapture;
-class QFile;
-class QTextStream;
 class QTimer;
 class SerialDeviceEnumerator;
 class Tampon;
@@ -23,7 +22,7 @@ class detecteurCycles;
 // a new numbered capture file, or a capture file replayed at the sampling
 // frequency. Keeps the list of serial ports for the operator and reports every
 // failure as an operator message (type, text, code; code 1 means the operation
-// was refused or abandoned).
+// was refused or abandoned), or as a warning when the acquisition goes on.
 //
 // The object lives on a thread of its own. Live acquisitions always run there:
 // setCapture() called from another thread for a serial source is handed over
@@ -45,6 +44,11 @@ public:
 
 signals:
     void newMessage(int type, QString message, int code);
+    // A failure after which the acquisition goes on (a line setting refused, a
+    // capture file that cannot be created or written): an operator message of
+    // code 0. The worker does not wait for it to be taken, so that the port is
+    // still read meanwhile: connect it queued, never blocking.
+    void avertissement(int type, QString message);
     void newDeviceList(QStringList ports);
     // A capture or a replay starts, its breaths about to be found: `fichier`
     // is the name of the capture file recorded or replayed (the port's name
@@ -73,7 +77,6 @@ private slots:
     void lectureDonneesFichier();
     void getNewDeviceList(QStringList ports);
     void connexionPerdue();
-    void ecrireCapture();
 
 private:
     bool ouvrirPort(const QString& src);
@@ -82,17 +85,16 @@ private:
     void demarrerRejeu(const QString& fichier);
     void arreterRejeu();
     void creerFichierCapture();
-    void transmettreCapture();
+    void ecrireCapture(bool tout);
     void fermerFichierCapture();
-    void lacherFichierCapture();
     void decoderEchantillons(const char* octets, qint64 nombre);
     void echecEcritureCapture();
     void decoderReste();
     void decoderBlocsComplets();
-    bool captureEnBonEtat() const;
     void reinitialiserDetecteur();
     void commencerAnalyse(const QString& fichier);
     void signaler(int type, const QString& message, int code);
+    void avertir(int type, const QString& message);
     void dansMonThread(std::function<void()> action);
 
     // Guards what both the worker's thread and the main window's thread touch:
@@ -108,17 +110,15 @@ private:
     calculPeriode* Periode;
     AbstractSerial* port;
     QTimer* replayTimer;
-    QString captureText; // lines decoded and not yet handed to the capture stream
     std::shared_ptr<LecteurCapture> replayReader; // the replay file, on the worker's thread
     QByteArray lastBlock;
     QString source;
     QStringList deviceList;
     SerialDeviceEnumerator* enumerator;
-    QTextStream* captureStream;
-    QFile* captureFile;
+    std::unique_ptr<FichierCapture> capture; // the live acquisition's file, on the worker's thread
     detecteurCycles* detecteur = nullptr;
 
     bool replaying = false;       // the running acquisition is a replay
-    QTimer* writeTimer = nullptr; // pushes the capture lines to disk while live
+    QTimer* writeTimer = nullptr; // hands the capture lines to the kernel while live
     QByteArray readBuffer;        // bytes read and not decoded: a partial block between reads
 };

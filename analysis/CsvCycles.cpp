@@ -15,6 +15,17 @@ QString valeur(double v)
     return QString::number(v, 'g', 6);
 }
 
+// A text field quoted as RFC 4180 says when it holds the separator, a quote or
+// a line break, which would otherwise shift the columns or split the line.
+QString texte(const QString& valeur)
+{
+    if (!valeur.contains(QLatin1Char(';')) && !valeur.contains(QLatin1Char('"')) &&
+        !valeur.contains(QLatin1Char('\r')) && !valeur.contains(QLatin1Char('\n')))
+        return valeur;
+    return QLatin1Char('"') + QString(valeur).replace(QLatin1String("\""), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
 void ajouterMesure(QStringList& champs, const Cycle::Mesure& m)
 {
     champs << valeur(m.max) << valeur(m.min) << valeur(m.moyenne);
@@ -42,7 +53,6 @@ QString CsvCycles::ligne(const Cycle& cycle, const QString& fichier)
         champs << valeur(cycle.volumeInspire) << valeur(cycle.volumeExpire);
     else
         champs << QString() << QString();
-    // A name holding the separator would shift the columns.
-    champs << QString(fichier).replace(QLatin1Char(';'), QLatin1Char('_'));
+    champs << texte(fichier);
     return champs.join(QLatin1Char(';')) + QLatin1Char('\n');
 }

@@ -17,7 +17,8 @@
 //                    the channels over the breath
 //   volume_inspire   integral of Flux over the inspiration (Flux units x s),
 //   volume_expire    and over the expiration; empty when Flux carried nothing
-//   fichier          the capture the breath comes from
+//   fichier          the capture the breath comes from, between double quotes
+//                    (a quote inside doubled) when it holds ";", a quote, CR or LF
 class CsvCycles
 {
 public:

@@ -289,10 +289,25 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
     return ecrireImage(instantane, nomFichier);
 }
 
+// The printer writes its file itself, truncating it first: it prints into a
+// scratch folder, and the page replaces the file once whole.
 bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
                                 const QString& legende)
 {
-    return imprimerPdf(conteneur, nomFichier, false, legende);
+    const QTemporaryDir dossier;
+    if (!dossier.isValid()) {
+        qDebug() << "PDF export: no temporary folder" << dossier.errorString();
+        return false;
+    }
+    const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
+    if (!imprimerPdf(conteneur, pdf, false, legende))
+        return false;
+    QFile page(pdf);
+    if (!page.open(QIODevice::ReadOnly)) {
+        qDebug() << "PDF export: cannot read the page back" << page.errorString();
+        return false;
+    }
+    return remplacerFichier(nomFichier, page.readAll());
 }
 
 bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps,

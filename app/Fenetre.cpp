@@ -178,6 +178,12 @@ void Fenetre::connecterCommandes()
             Qt::BlockingQueuedConnection);
     connect(acq, &acquisition::newDeviceList, this, &Fenetre::getPortsSeriesList,
             Qt::BlockingQueuedConnection);
+    // A warning after which the acquisition goes on must not hold the reading of
+    // the port while its box waits for the operator.
+    connect(
+        acq, &acquisition::avertissement, this,
+        [this](int type, const QString& message) { showMessage(type, message, 0); },
+        Qt::QueuedConnection);
     connect(ui->btnRejouer, &QPushButton::toggled, this, &Fenetre::rejouer);
 
     getPortsSeriesList(QStringList());

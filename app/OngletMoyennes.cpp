@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
@@ -399,8 +400,10 @@ QFuture<bool> OngletMoyennes::ecrireCycles(const QString& nomFichier) const
 bool OngletMoyennes::ecrireTable(const QString& nomFichier, const std::vector<Cycle>& tous,
                                  const QString& source)
 {
-    QFile fichier(nomFichier);
-    if (!fichier.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written beside the target, which it replaces once whole: a failure (a
+    // full disk) leaves the earlier file as it was.
+    QSaveFile fichier(nomFichier);
+    if (!fichier.open(QIODevice::WriteOnly)) {
         qDebug() << "cycles: ouverture de" << nomFichier << "impossible:" << fichier.errorString();
         return false;
     }
@@ -410,9 +413,11 @@ bool OngletMoyennes::ecrireTable(const QString& nomFichier, const std::vector<Cy
     for (const Cycle& cycle : tous)
         table << CsvCycles::ligne(cycle, source);
     table.flush();
-    fichier.close();
-    const bool ecrit = table.status() == QTextStream::Ok && fichier.error() == QFileDevice::NoError;
-    if (!ecrit)
+    if (table.status() != QTextStream::Ok)
+        fichier.cancelWriting();
+    if (!fichier.commit()) {
         qDebug() << "cycles: écriture de" << nomFichier << "impossible:" << fichier.errorString();
-    return ecrit;
+        return false;
+    }
+    return true;
 }

@@ -8,8 +8,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,6 +19,9 @@ namespace {
 // Where other programs look, in the order a lock is written. On most systems
 // /var/lock is a link to /run/lock: the second look then finds the same file.
 const char* const lockDirectories[] = {"/run/lock", "/var/lock"};
+
+// A lock holds ten digits and a newline; some programs add a word or two.
+constexpr qint64 largestLock = 128;
 
 bool isAlive(qint64 pid)
 {
@@ -26,25 +31,83 @@ bool isAlive(qint64 pid)
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
-// The process a lock file names, 0 when it names none or cannot be read.
-qint64 pidIn(const QString& path)
+void trace(const char* function, const QByteArray& path, int error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray content = file.read(64);
-    const QByteArray text = content.trimmed();
+    qDebug("SerialLockFile: %s(%s) failed, errno %d %s", function, path.constData(), error,
+           std::strerror(error));
+}
+
+int closeRetry(int fd)
+{
+    // Linux releases the descriptor even when close() reports EINTR: never again.
+    const int result = ::close(fd);
+    return result == -1 && errno == EINTR ? 0 : result;
+}
+
+// What stands at a lock path. The directory is writable by every user, so the
+// entry is read without following a link and without blocking (a FIFO would
+// hold the open forever), and trusted only as a regular file of a lock's size.
+struct Entry
+{
+    enum Kind { Absent, Lock, Other } kind = Absent;
+    qint64 pid = 0; // the process a Lock names, 0 when it names none
+};
+
+Entry inspect(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd == -1 && errno == EINTR);
+    if (fd == -1) {
+        if (errno == ENOENT)
+            return {Entry::Absent, 0};
+        trace("open", encoded, errno); // a link (ELOOP), or unreadable
+        return {Entry::Other, 0};
+    }
+    struct stat status;
+    char content[largestLock];
+    ssize_t size = -1;
+    if (::fstat(fd, &status) != 0) {
+        trace("fstat", encoded, errno);
+    } else if (S_ISREG(status.st_mode) && status.st_size <= largestLock) {
+        do {
+            size = ::read(fd, content, sizeof content);
+        } while (size == -1 && errno == EINTR);
+        if (size == -1)
+            trace("read", encoded, errno);
+    }
+    if (closeRetry(fd) != 0)
+        trace("close", encoded, errno);
+    if (size < 0)
+        return {Entry::Other, 0};
+
+    const QByteArray bytes(content, int(size));
+    const QByteArray text = bytes.trimmed();
     bool isNumber = !text.isEmpty();
     for (const char c : text)
         isNumber = isNumber && c >= '0' && c <= '9';
     if (isNumber)
-        return text.toLongLong();
-    if (content.size() == int(sizeof(int))) {
+        return {Entry::Lock, text.toLongLong()};
+    if (bytes.size() == int(sizeof(int))) {
         int value = 0;
-        std::memcpy(&value, content.constData(), sizeof value);
-        return value;
+        std::memcpy(&value, bytes.constData(), sizeof value);
+        return {Entry::Lock, value};
     }
-    return 0;
+    return {Entry::Lock, 0};
+}
+
+// Removes a stale lock or whatever else took its name: an empty directory
+// goes too. False when the entry stays.
+bool removeEntry(const QByteArray& path)
+{
+    if (::unlink(path.constData()) == 0 || errno == ENOENT)
+        return true;
+    if (errno == EISDIR && (::rmdir(path.constData()) == 0 || errno == ENOENT))
+        return true;
+    trace("unlink", path, errno);
+    return false;
 }
 
 bool writeAll(int fd, const QByteArray& bytes)
@@ -59,6 +122,35 @@ bool writeAll(int fd, const QByteArray& bytes)
         done += n;
     }
     return true;
+}
+
+// A new file of an unpredictable name in `dir`, created exclusively (nothing
+// planted can stand in for it), holding `content`, readable by every user as
+// locks are. Its path, or empty on failure.
+QByteArray writeTemporary(const QString& dir, const QByteArray& content)
+{
+    QByteArray path = QFile::encodeName(dir) + "/LTMP.XXXXXX";
+    int fd;
+    do {
+        fd = ::mkostemp(path.data(), O_CLOEXEC);
+    } while (fd == -1 && errno == EINTR);
+    if (fd == -1) {
+        trace("mkostemp", path, errno);
+        return QByteArray();
+    }
+    bool written = ::fchmod(fd, 0644) == 0;
+    if (!written)
+        trace("fchmod", path, errno);
+    written = written && writeAll(fd, content);
+    if (closeRetry(fd) != 0) {
+        trace("close", path, errno);
+        written = false;
+    }
+    if (!written) {
+        ::unlink(path.constData());
+        return QByteArray();
+    }
+    return path;
 }
 
 } // namespace
@@ -90,9 +182,9 @@ qint64 SerialLockFile::holder() const
         const QString path = QLatin1String(dir) + QLatin1Char('/') + name;
         if (path == ownedPath)
             continue;
-        const qint64 pid = pidIn(path);
-        if (isAlive(pid))
-            return pid;
+        const Entry entry = inspect(path);
+        if (entry.kind == Entry::Lock && isAlive(entry.pid))
+            return entry.pid;
     }
     return 0;
 }
@@ -118,45 +210,45 @@ bool SerialLockFile::acquire()
     if (dir.isEmpty())
         return true;
 
-    // The lock appears whole or not at all: written under a name of this
-    // process's own, then linked to its real name, which fails if another
-    // program got there first.
+    // The lock appears whole or not at all: written under a new name of its
+    // own, then linked to its real name, which fails if anything (another
+    // program's lock, or whatever was planted there) already has that name.
     const QString path = dir + QLatin1Char('/') + name;
     const QByteArray temporary =
-        QFile::encodeName(QStringLiteral("%1/LTMP.%2.%3").arg(dir, name).arg(::getpid()));
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        qDebug("SerialLockFile: cannot write a lock in %s (%s); the port goes without one",
-               qPrintable(dir), std::strerror(errno));
+        writeTemporary(dir, QStringLiteral("%1\n").arg(qint64(::getpid()), 10).toLatin1());
+    if (temporary.isEmpty()) {
+        qDebug("SerialLockFile: cannot write a lock in %s; the port goes without one",
+               qPrintable(dir));
         return true;
     }
-    const bool written =
-        writeAll(fd, QStringLiteral("%1\n").arg(qint64(::getpid()), 10).toLatin1());
-    ::close(fd);
 
     bool result = true;
     const QByteArray target = QFile::encodeName(path);
-    for (int attempt = 0; written && attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
         if (::link(temporary.constData(), target.constData()) == 0) {
             ownedPath = path;
             break;
         }
         if (errno != EEXIST) {
-            qDebug("SerialLockFile: link(%s) failed: %s; the port goes without a lock",
-                   target.constData(), std::strerror(errno));
+            trace("link", target, errno);
+            qDebug("SerialLockFile: the port goes without a lock");
             break;
         }
-        const qint64 other = pidIn(path);
-        if (isAlive(other)) {
-            qDebug() << "SerialLockFile:" << name << "is held by process" << other;
+        const Entry other = inspect(path);
+        if (other.kind == Entry::Lock && isAlive(other.pid)) {
+            qDebug() << "SerialLockFile:" << name << "is held by process" << other.pid;
             result = false;
             break;
         }
-        // Stale: its process is gone.
-        if (::unlink(target.constData()) != 0 && errno != ENOENT)
+        // Stale (its process is gone), or no lock at all: it gives way, or the
+        // port goes without a lock of ours.
+        if (!removeEntry(target)) {
+            qDebug("SerialLockFile: %s stays; the port goes without a lock", target.constData());
             break;
+        }
     }
-    ::unlink(temporary.constData());
+    if (::unlink(temporary.constData()) != 0)
+        trace("unlink", temporary, errno);
     return result;
 }
 
@@ -165,7 +257,8 @@ void SerialLockFile::release()
     if (ownedPath.isEmpty())
         return;
     // Only a lock that still names this process is removed.
-    if (pidIn(ownedPath) == qint64(::getpid()) && !QFile::remove(ownedPath))
-        qDebug() << "SerialLockFile: cannot remove" << ownedPath;
+    const Entry entry = inspect(ownedPath);
+    if (entry.kind == Entry::Lock && entry.pid == qint64(::getpid()))
+        removeEntry(QFile::encodeName(ownedPath));
     ownedPath.clear();
 }

@@ -10,6 +10,12 @@
 // included, leads to one lock. A lock naming a process that is no longer alive
 // is stale and is ignored.
 //
+// The lock directory is writable by every user: nothing found there is opened
+// through a link or in a way that could block, and only a regular file of a
+// lock's size is read as a lock. Anything else at the lock's name (a link, a
+// FIFO, a directory, a big file) is no lock: it is removed as a stale lock
+// would be, or, when it cannot be, the port goes without a lock of ours.
+//
 // What stays undetectable: a program that holds the port with none of the three
 // conventions (no lock file, no flock, no exclusive mode), and, for root, a
 // holder that keeps only an exclusive mode set before this engine looked.

@@ -6,10 +6,13 @@
 // (100 by default), finds every breath on its O2 column as the station does
 // (with the apnea delay S, 20 s by default),
 // and writes one CSV table of all the breaths: a header line, then one line a
-// breath, in the format of the station's "Exporter les cycles". A summary of
-// each file goes to standard error. A file that cannot be read, or that is no
+// breath, in the format of the station's "Exporter les cycles", each naming its
+// file as given on the command line ("-" is standard input). A summary of each
+// file goes to standard error. A file that cannot be read, or that is no
 // capture, is named on standard error and the others are still processed; the
-// exit status is then 1.
+// exit status is then 1, and when no file could be read there is no table at
+// all. A table written to a file replaces the earlier one only once whole, and
+// never replaces one of the captures read.
 #include "CsvCycles.h"
 #include "LecteurCapture.h"
 #include "Statistique.h"
@@ -19,10 +22,14 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QSaveFile>
 #include <QTextStream>
+#include <QTranslator>
 
 #include <cmath>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -83,7 +90,14 @@ struct Bilan
 bool analyserFichier(const QString& chemin, double fe, double delaiApnee, Bilan& bilan)
 {
     LecteurCapture lecteur;
-    if (!QFileInfo(chemin).isFile() || !lecteur.ouvrir(chemin)) {
+    if (chemin == QLatin1String("-")) {
+        if (!lecteur.ouvrirEntreeStandard()) {
+            erreurs() << QObject::tr("souffles : impossible de lire l'entrée standard : %1")
+                             .arg(lecteur.erreur())
+                      << '\n';
+            return false;
+        }
+    } else if (!QFileInfo(chemin).isFile() || !lecteur.ouvrir(chemin)) {
         const QString raison = !QFileInfo::exists(chemin) ? QObject::tr("fichier introuvable")
                                : !QFileInfo(chemin).isFile()
                                    ? QObject::tr("ce n'est pas un fichier")
@@ -125,6 +139,29 @@ bool analyserFichier(const QString& chemin, double fe, double delaiApnee, Bilan&
     return true;
 }
 
+bool memeFichier(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The capture among `captures` that the table `sortie` would replace (the same
+// file whatever the path: links, "./", standard input), empty when none.
+QString entreeEcrasee(const QString& sortie, const QStringList& captures)
+{
+    struct stat cible;
+    if (::stat(QFile::encodeName(sortie).constData(), &cible) != 0)
+        return QString(); // not there yet: no capture is it
+    for (const QString& chemin : captures) {
+        struct stat entree;
+        const int resultat = chemin == QLatin1String("-")
+                                 ? ::fstat(STDIN_FILENO, &entree)
+                                 : ::stat(QFile::encodeName(chemin).constData(), &entree);
+        if (resultat == 0 && memeFichier(cible, entree))
+            return chemin;
+    }
+    return QString();
+}
+
 void resumer(const QString& chemin, const Bilan& bilan)
 {
     std::vector<double> frequences;
@@ -149,13 +186,24 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("souffles"));
     QCoreApplication::setApplicationVersion(QStringLiteral(STATION_VERSION));
+    // The tool speaks French, Qt's own messages too (the option parser's).
+    QTranslator traductionQt;
+    if (traductionQt.load(QStringLiteral("qtbase_fr"),
+                          QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        application.installTranslator(&traductionQt);
 
     QCommandLineParser options;
     options.setApplicationDescription(QObject::tr(
         "Tableau cycle par cycle des fichiers de capture : une ligne par cycle respiratoire "
         "trouvé sur la colonne O2, au format CSV (séparateur « ; », point décimal)."));
-    options.addHelpOption();
-    options.addVersionOption();
+    // Qt's translation leaves the two standard descriptions in English: these
+    // options are the standard ones, described in French.
+    const QCommandLineOption aide(QStringList{"h", "?", "help"},
+                                  QObject::tr("Affiche cette aide et termine."));
+    const QCommandLineOption version(QStringList{"v", "version"},
+                                     QObject::tr("Affiche la version et termine."));
+    options.addOption(aide);
+    options.addOption(version);
     const QCommandLineOption frequence(
         QStringList{"f", "frequence"},
         QObject::tr("Fréquence d'échantillonnage des captures, en hertz (100 par défaut)."),
@@ -174,10 +222,15 @@ int main(int argc, char* argv[])
     options.addOption(frequence);
     options.addOption(apnee);
     options.addOption(sortie);
-    options.addPositionalArgument(QStringLiteral("CAPTURE"),
-                                  QObject::tr("Fichiers de capture à analyser."),
-                                  QStringLiteral("CAPTURE..."));
+    options.addPositionalArgument(
+        QStringLiteral("CAPTURE"),
+        QObject::tr("Fichiers de capture à analyser (« - » : l'entrée standard)."),
+        QStringLiteral("CAPTURE..."));
     options.process(application);
+    if (options.isSet(aide))
+        options.showHelp(0);
+    if (options.isSet(version))
+        options.showVersion();
 
     bool nombre = false;
     const double fe = options.value(frequence).toDouble(&nombre);
@@ -189,7 +242,10 @@ int main(int argc, char* argv[])
     const double delaiApnee = options.value(apnee).toDouble(&nombre);
     if (!nombre || !(delaiApnee >= detecteurCycles::delaiApneeMin &&
                      delaiApnee <= detecteurCycles::delaiApneeMax)) {
-        erreurs() << QObject::tr("souffles : délai d'apnée invalide : %1").arg(options.value(apnee))
+        erreurs() << QObject::tr("souffles : délai d'apnée invalide : %1 (de %2 à %3 s)")
+                         .arg(options.value(apnee))
+                         .arg(detecteurCycles::delaiApneeMin)
+                         .arg(detecteurCycles::delaiApneeMax)
                   << '\n';
         return 1;
     }
@@ -199,37 +255,69 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    QFile fichierSortie;
+    // Checked before anything is read: the table replaces its file at the end.
     if (options.isSet(sortie)) {
-        fichierSortie.setFileName(options.value(sortie));
-        if (!fichierSortie.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            erreurs() << QObject::tr("souffles : impossible d'écrire %1 : %2")
-                             .arg(fichierSortie.fileName(), fichierSortie.errorString())
+        const QString entree = entreeEcrasee(options.value(sortie), captures);
+        if (!entree.isEmpty()) {
+            erreurs() << QObject::tr("souffles : %1 est aussi une capture lue : le tableau ne "
+                                     "peut pas la remplacer")
+                             .arg(entree)
                       << '\n';
             return 1;
         }
-    } else {
-        fichierSortie.open(stdout, QIODevice::WriteOnly);
     }
-    QTextStream table(&fichierSortie);
+
+    // The table goes to a file beside the target, which replaces it once whole:
+    // a failure leaves the earlier file as it was.
+    QSaveFile fichierSortie;
+    QFile sortieStandard;
+    QIODevice* destination = &sortieStandard;
+    if (options.isSet(sortie)) {
+        fichierSortie.setFileName(options.value(sortie));
+        if (QFileInfo(options.value(sortie)).isDir() || !fichierSortie.open(QIODevice::WriteOnly)) {
+            const QString raison = QFileInfo(options.value(sortie)).isDir()
+                                       ? QObject::tr("c'est un dossier")
+                                       : fichierSortie.errorString();
+            erreurs() << QObject::tr("souffles : impossible d'écrire %1 : %2")
+                             .arg(options.value(sortie), raison)
+                      << '\n';
+            return 1;
+        }
+        destination = &fichierSortie;
+    } else {
+        sortieStandard.open(stdout, QIODevice::WriteOnly);
+    }
+    QTextStream table(destination);
     table.setCodec("UTF-8");
-    table << CsvCycles::entete();
 
     int statut = 0;
+    int lus = 0;
     for (const QString& chemin : captures) {
         Bilan bilan;
         if (!analyserFichier(chemin, fe, delaiApnee, bilan)) {
             statut = 1;
             continue;
         }
-        const QString nom = QFileInfo(chemin).fileName();
+        if (lus++ == 0)
+            table << CsvCycles::entete();
         for (const Cycle& cycle : bilan.cycles)
-            table << CsvCycles::ligne(cycle, nom);
+            table << CsvCycles::ligne(cycle, chemin);
         resumer(chemin, bilan);
     }
     table.flush();
-    if (table.status() != QTextStream::Ok || fichierSortie.error() != QFileDevice::NoError) {
-        erreurs() << QObject::tr("souffles : erreur d'écriture du tableau") << '\n';
+    bool ecrit = table.status() == QTextStream::Ok && destination->isOpen();
+    if (destination == &fichierSortie) {
+        // No table, or a cut one: the earlier file stays as it was.
+        if (lus == 0 || !ecrit)
+            fichierSortie.cancelWriting();
+        ecrit = fichierSortie.commit() || lus == 0;
+    } else {
+        ecrit = ecrit && sortieStandard.flush();
+    }
+    if (!ecrit) {
+        erreurs() << QObject::tr("souffles : erreur d'écriture du tableau : %1")
+                         .arg(destination->errorString())
+                  << '\n';
         statut = 1;
     }
     return statut;

@@ -8,6 +8,10 @@
 // says it sent for its seed. Resident memory is read when 100,000, 1,000,000
 // (and so on, by ten) samples are on disk.
 //
+// The same at the instrument's pace, 100 samples a second, for 16 s: with both,
+// what the capture file's syncs to disk cost (count, mean and longest
+// fdatasync, as the worker traces them when the capture closes).
+//
 // Replay part: a 50 MB file of random bytes and a 50 MB file made of a single
 // line are replayed for a few seconds each; the bench reports the samples
 // replayed, how many were not zero, and how long stopping took.
@@ -31,6 +35,17 @@
 #include <malloc.h>
 
 namespace {
+
+// The worker's trace of its capture file's syncs, kept for the report.
+QStringList tracesSynchro;
+
+void retenirTrace(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (message.contains(QStringLiteral("synchronisé")))
+        tracesSynchro << message;
+    else if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
 
 long residentKiB()
 {
@@ -93,6 +108,12 @@ struct Poste
     {
         worker->setTampons(&co2, &o2, &flux, &estimateur);
         QObject::connect(
+            worker, &acquisition::avertissement, worker,
+            [this](int type, const QString& texte) {
+                messages << QStringLiteral("(%1, %2, 0)").arg(type).arg(texte);
+            },
+            Qt::DirectConnection);
+        QObject::connect(
             worker, &acquisition::newMessage, worker,
             [this](int type, const QString& texte, int code) {
                 messages << QStringLiteral("(%1, %2, %3)").arg(type).arg(texte).arg(code);
@@ -124,14 +145,22 @@ void attendre(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-bool benchDirect(qint64 n, qint64 graine)
+// `rythme` samples a second, or as fast as the pseudo-terminal takes them when 0.
+bool benchDirect(qint64 n, qint64 graine, int rythme = 0)
 {
     const QString simulateur = QStringLiteral(SIMULATEUR);
-    const QStringList options{
-        "--fast",  "--count", QString::number(n), "--seed", QString::number(graine),
-        "--bytes", "4096",    "--start-delay",    "0"};
+    QStringList options{"--fast",  "--count", QString::number(n), "--seed", QString::number(graine),
+                        "--bytes", "4096",    "--start-delay",    "0"};
+    if (rythme > 0) { // the instrument's pace, 16 bytes a write
+        options = QStringList{"--rate", QString::number(rythme)} + options.mid(1, 4) +
+                  QStringList{"--start-delay", "0"};
+        const QString dossier = QStringLiteral("rythme%1").arg(rythme);
+        if (!QDir().mkpath(dossier) || !QDir::setCurrent(dossier))
+            return false;
+    }
+    tracesSynchro.clear();
     if (QProcess::execute(simulateur, QStringList{"--dump-only", "--dump", "attendu.csv"} +
-                                          options.mid(1)) != 0) {
+                                          (rythme > 0 ? options : options.mid(1))) != 0) {
         std::printf("cannot run %s\n", qPrintable(simulateur));
         return false;
     }
@@ -158,7 +187,7 @@ bool benchDirect(qint64 n, qint64 graine)
         points << p;
     QStringList releves;
     qint64 lignes = 0;
-    while (lignes < n && chrono.elapsed() < 120000) {
+    while (lignes < n && chrono.elapsed() < 120000 + 1000 * n / qMax(rythme, 1)) {
         attendre(20);
         lignes = compteur.compter();
         while (!points.isEmpty() && lignes >= points.first()) {
@@ -188,8 +217,11 @@ bool benchDirect(qint64 n, qint64 graine)
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }();
     const bool identique = capture == attendu;
+    attendre(500); // the last sync, on the pool, traces the syncs once over
 
-    std::printf("live: %lld samples through a pseudo-terminal, seed %lld\n", n, graine);
+    std::printf("live: %lld samples through a pseudo-terminal at %s, seed %lld\n", n,
+                rythme > 0 ? qPrintable(QStringLiteral("%1 Hz").arg(rythme)) : "full speed",
+                graine);
     std::printf("  lines on disk: %lld of %lld after %.2f s\n", lignes, n, temps);
     std::printf("  end to end: %.0f samples/s (port -> 3 buffers, estimator, capture file)\n",
                 n / temps);
@@ -197,8 +229,12 @@ bool benchDirect(qint64 n, qint64 graine)
                 identique ? "yes" : "NO", qint64(capture.size()));
     std::printf("  RSS: %ld KiB at start; %s; %ld KiB at the end\n", rssDebut,
                 qPrintable(releves.join("; ")), rssFin);
+    std::printf("  capture file syncs (fdatasync every 1.5 s on the thread pool): %s\n",
+                tracesSynchro.isEmpty() ? "no trace" : qPrintable(tracesSynchro.join("; ")));
     if (!poste.messages.isEmpty())
         std::printf("  messages: %s\n", qPrintable(poste.messages.join("; ")));
+    if (rythme > 0)
+        QDir::setCurrent(QStringLiteral(".."));
     return identique;
 }
 
@@ -254,13 +290,15 @@ bool ecrireFichier(const QString& nom, const std::function<QByteArray(qint64)>& 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    qInstallMessageHandler(retenirTrace);
     const qint64 n = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1000000;
     const qint64 graine = argc > 2 ? QByteArray(argv[2]).toLongLong() : 1;
     QTemporaryDir dossier;
     if (!dossier.isValid() || !QDir::setCurrent(dossier.path()))
         return 1;
 
-    const bool ok = benchDirect(n, graine);
+    bool ok = benchDirect(n, graine);
+    ok = benchDirect(1600, graine, 100) && ok; // whole blocks of 8 samples
     if (argc > 3 && QByteArray(argv[3]) == "--live-only")
         return ok ? 0 : 1;
 

@@ -1,4 +1,5 @@
 #include "acquisition.h"
+#include "PetitDisque.h"
 #include "ReglagesRefuses.h"
 #include "SerialDeviceEnumerator.h"
 #include "Tampon.h"
@@ -19,7 +20,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
-#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +79,10 @@ struct Banc
                          Qt::BlockingQueuedConnection);
         QObject::connect(worker, &acquisition::newDeviceList, &fenetre,
                          &Fenetre::getPortsSeriesList, Qt::BlockingQueuedConnection);
+        QObject::connect(
+            worker, &acquisition::avertissement, &fenetre,
+            [this](int type, const QString& texte) { fenetre.showMessage(type, texte, 0); },
+            Qt::QueuedConnection);
         worker->moveToThread(&thread);
         thread.start();
     }
@@ -202,7 +207,7 @@ private slots:
     void liveSamplesFeedTheEstimator();
     void refusedSettingIsReportedAndAcquisitionGoesOn_data();
     void refusedSettingIsReportedAndAcquisitionGoesOn();
-    void unopenablePortLeavesEmptyNumberedFile();
+    void unopenablePortLeavesNoCaptureFile();
     void portHeldByAnotherProgramIsRefused();
     void missingLinksRefuseLiveStart();
     void captureTakesSmallestFreeNumber_data();
@@ -420,21 +425,21 @@ void acquisitionTest::refusedSettingIsReportedAndAcquisitionGoesOn()
     QCOMPARE(banc.fenetre.messages.size(), 1);
 }
 
-void acquisitionTest::unopenablePortLeavesEmptyNumberedFile()
+void acquisitionTest::unopenablePortLeavesNoCaptureFile()
 {
     Banc banc;
     banc.setSource("/dev/pas-de-port-ici");
-    banc.setCapture(true);
-    QTRY_COMPARE(banc.fenetre.messages.size(), 1);
-    QCOMPARE(banc.fenetre.messages.at(0),
-             (Message{2, "Impossible d'ouvrir le port /dev/pas-de-port-ici", 1}));
-    QVERIFY(QFile::exists("acquisition1.csv"));
-    QCOMPARE(QFileInfo("acquisition1.csv").size(), 0);
+    for (int essai = 1; essai <= 2; ++essai) {
+        banc.setCapture(true);
+        QTRY_COMPARE(banc.fenetre.messages.size(), essai);
+        QCOMPARE(banc.fenetre.messages.at(essai - 1),
+                 (Message{2, "Impossible d'ouvrir le port /dev/pas-de-port-ici", 1}));
+        QVERIFY(QDir::current().entryList(QDir::Files).isEmpty());
+    }
 
-    // Idle again: the next attempt takes the next number.
-    banc.setCapture(true);
-    QTRY_COMPARE(banc.fenetre.messages.size(), 2);
-    QVERIFY(QFile::exists("acquisition2.csv"));
+    // Idle again: a port that opens gets the first number.
+    InstrumentTerminal instrument;
+    QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
 }
 
 void acquisitionTest::portHeldByAnotherProgramIsRefused()
@@ -489,23 +494,42 @@ void acquisitionTest::captureTakesSmallestFreeNumber_data()
                                                 "acquisition7.csv", "acquisition8.csv",
                                                 "acquisition9.csv"}
                                  << "acquisition10.csv";
+    // Any directory entry takes its number, and nothing is written through it.
+    QTest::newRow("dangling link") << QStringList{"acquisition1.csv@"} << "acquisition2.csv";
+    QTest::newRow("link to a file") << QStringList{"acquisition1.csv>"} << "acquisition2.csv";
+    QTest::newRow("directory") << QStringList{"acquisition1.csv/"} << "acquisition2.csv";
+    QTest::newRow("unwritable entry") << QStringList{"acquisition1.csv!"} << "acquisition2.csv";
 }
 
 void acquisitionTest::captureTakesSmallestFreeNumber()
 {
     QFETCH(QStringList, presents);
     QFETCH(QString, attendu);
-    for (const QString& nom : presents)
-        ecrire(nom, "ancien\r\n");
+    // A last @ > / ! makes the entry a dangling link, a link to a file, a
+    // directory, an unwritable file.
+    for (const QString& entree : presents) {
+        const QString nom = entree.section(".csv", 0, 0) + ".csv";
+        if (entree.endsWith('@') || entree.endsWith('>'))
+            QVERIFY(QFile::link(entree.endsWith('>') ? "ailleurs" : "nulle-part", nom));
+        if (entree.endsWith('/'))
+            QVERIFY(QDir().mkdir(nom));
+        else if (!entree.endsWith('@'))
+            ecrire(entree.endsWith('>') ? "ailleurs" : nom, "ancien\r\n");
+        QVERIFY(!entree.endsWith('!') || ::chmod(qPrintable(nom), 0) == 0);
+    }
     InstrumentTerminal instrument;
     Banc banc;
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_VERIFY(QFile::exists(attendu));
     banc.arreter();
-    QCOMPARE(QDir::current().entryList(QDir::Files).size(), presents.size() + 1);
+    const int ailleurs = presents.filter(">").size();
+    QCOMPARE(
+        QDir::current().entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(),
+        presents.size() + ailleurs + 1);
     for (const QString& nom : presents)
-        QCOMPARE(contenu(nom), QByteArray("ancien\r\n"));
+        QVERIFY(nom.endsWith('@') || nom.endsWith('/') || nom.endsWith('!') ||
+                contenu(nom.section(".csv", 0, 0) + ".csv") == "ancien\r\n");
 }
 
 void acquisitionTest::captureReachesDiskWhileRunning()
@@ -524,27 +548,6 @@ void acquisitionTest::captureReachesDiskWhileRunning()
     QTRY_COMPARE(contenu("acquisition1.csv"), QByteArray("0;125;0\r\n").repeated(16) +
                                                   QByteArray("0;249.996;0\r\n").repeated(8));
 }
-
-// A small file system of its own, mounted for one test and detached after it.
-class PetitDisque
-{
-public:
-    explicit PetitDisque(const QString& dossier) : chemin(dossier.toLocal8Bit())
-    {
-        monte = ::geteuid() == 0 && QDir().mkpath(dossier) &&
-                ::mount("tmpfs", chemin.constData(), "tmpfs", 0, "size=64k") == 0;
-    }
-    ~PetitDisque()
-    {
-        if (monte)
-            ::umount2(chemin.constData(), MNT_DETACH);
-    }
-    bool estMonte() const { return monte; }
-
-private:
-    QByteArray chemin;
-    bool monte = false;
-};
 
 void acquisitionTest::fullDiskWarnsOnceAndKeepsWholeLines_data()
 {
@@ -580,10 +583,22 @@ void acquisitionTest::fullDiskWarnsOnceAndKeepsWholeLines()
     Banc banc;
     banc.o2.setDuree(1000);
     QVERIFY(captureDemarree(banc, instrument.name(), instrument.name()));
-    // Serving the worker's message meanwhile: it waits for this thread to take
-    // it and reads nothing until then.
-    QVERIFY(instrument.send(octets, [] { QCoreApplication::processEvents(); }));
-    QTRY_COMPARE(banc.o2.size(), size_t(echantillons)); // the acquisition went on
+    // The warning waits for this thread, which takes no event meanwhile: the
+    // worker must go on reading the port all the same. Past a generous delay
+    // the warning is taken, so that a worker held by it fails here, not hangs.
+    QElapsedTimer attente;
+    attente.start();
+    bool retenu = false;
+    QVERIFY(instrument.send(octets, [&] {
+        if (attente.elapsed() > 10000) {
+            retenu = true;
+            QCoreApplication::processEvents();
+        }
+    }));
+    while (banc.o2.size() < size_t(echantillons) && attente.elapsed() < 10000)
+        QThread::msleep(10);
+    QVERIFY(!retenu);
+    QCOMPARE(banc.o2.size(), size_t(echantillons)); // the acquisition went on
     banc.setCapture(false);
     const Message erreur{1, "Erreur d'écriture du fichier de capture acquisition1.csv", 0};
     QTRY_COMPARE(banc.fenetre.messages, QList<Message>{erreur});
@@ -599,8 +614,10 @@ void acquisitionTest::fullDiskWarnsOnceAndKeepsWholeLines()
 
 void acquisitionTest::uncreatableCaptureFileWarnsAndAcquires()
 {
-    // A dangling link takes the name: the name is free but cannot be created.
-    QVERIFY(QFile::link("/pas/de/dossier/ici", "acquisition1.csv"));
+    // A working directory that is gone: no file can be created in it.
+    QVERIFY(QDir().mkdir("parti"));
+    QVERIFY(QDir::setCurrent("parti"));
+    QVERIFY(QDir().rmdir(QDir::currentPath()));
     InstrumentTerminal instrument;
     Banc banc;
     banc.setSource(instrument.name());
@@ -612,7 +629,7 @@ void acquisitionTest::uncreatableCaptureFileWarnsAndAcquires()
     QVERIFY(instrument.send(echantillon(0x8000).repeated(16)));
     QTRY_COMPARE(banc.o2.size(), size_t(16));
     banc.arreter();
-    QCOMPARE(QDir::current().entryList(QDir::Files).size(), 0);
+    QVERIFY(!QFileInfo::exists("acquisition1.csv"));
 }
 
 void acquisitionTest::vanishedPortClosesCaptureAndReleases()

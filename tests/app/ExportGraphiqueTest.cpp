@@ -1,5 +1,6 @@
 #include "ExportGraphique.h"
 #include "PageRendue.h"
+#include "PetitDisque.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -457,9 +458,13 @@ void ExportGraphiqueTest::failedExportsLeaveFilesUntouched_data()
     QTest::addColumn<QString>("nom");
     QTest::addColumn<bool>("sansInstantane");
     QTest::addColumn<QString>("fichierSvg");
-    QTest::newRow("unknown image suffix") << "existant.xyz" << false << ".svgtmp";
-    QTest::newRow("no snapshot yet") << "existant.png" << true << ".svgtmp";
-    QTest::newRow("scratch svg missing") << "existant2.svg" << false << "absent.svgtmp";
+    QTest::addColumn<bool>("disquePlein");
+    QTest::newRow("unknown image suffix") << "existant.xyz" << false << ".svgtmp" << false;
+    QTest::newRow("no snapshot yet") << "existant.png" << true << ".svgtmp" << false;
+    QTest::newRow("scratch svg missing") << "existant2.svg" << false << "absent.svgtmp" << false;
+    for (const char* nom : {"plein.pdf", "plein.ps", "plein.svg", "plein.png"})
+        QTest::newRow(qPrintable(QStringLiteral("%1 on a full disk").arg(nom)))
+            << nom << false << ".svgtmp" << true;
 }
 
 void ExportGraphiqueTest::failedExportsLeaveFilesUntouched()
@@ -467,11 +472,18 @@ void ExportGraphiqueTest::failedExportsLeaveFilesUntouched()
     QFETCH(QString, nom);
     QFETCH(bool, sansInstantane);
     QFETCH(QString, fichierSvg);
-    const QString fichier = chemin(nom);
+    QFETCH(bool, disquePlein);
+    const QString fichier = disquePlein ? chemin("disque_" + nom + "/" + nom) : chemin(nom);
+    PetitDisque disque(disquePlein ? QFileInfo(fichier).path() : QString());
+    if (disquePlein && !disque.estMonte())
+        QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
     QVERIFY(ecrire(fichier, "ancien contenu"));
+    QVERIFY(!disquePlein || disque.remplir());
     QVERIFY(!ExportGraphique::exporter(conteneur, sansInstantane ? QPixmap() : instantane, fichier,
                                        fichierSvg));
     QCOMPARE(lire(fichier), QByteArray("ancien contenu"));
+    if (disquePlein) // nothing left behind beside it
+        QCOMPARE(QFileInfo(fichier).dir().entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 void ExportGraphiqueTest::cancelledDialogWritesNothing()

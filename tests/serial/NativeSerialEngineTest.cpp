@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -241,6 +242,8 @@ private Q_SLOTS:
     void portHeldByAnotherProgramIsNotOpened();
     void freePortCarriesALockFileWhileOpen_data();
     void freePortCarriesALockFileWhileOpen();
+    void plantedEntryAtTheLockNameNeitherRedirectsNorBlocks_data();
+    void plantedEntryAtTheLockNameNeitherRedirectsNorBlocks();
     void smallReadsTakeTheLineInOneSystemCall_data();
     void smallReadsTakeTheLineInOneSystemCall();
     void bytesTakenAheadBehaveAsTheLines_data();
@@ -1066,6 +1069,58 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
     QVERIFY(QFile::exists(lockPath));
     QVERIFY(second.close());
     QVERIFY(!QFile::exists(lockPath));
+}
+
+void NativeSerialEngineTest::plantedEntryAtTheLockNameNeitherRedirectsNorBlocks_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("locked"); // this process's lock stands at the name while open
+    QTest::newRow("link at the lock's name") << "link" << true;
+    QTest::newRow("link at the old, guessable temporary name") << "temporary" << true;
+    QTest::newRow("FIFO") << "fifo" << true;
+    QTest::newRow("empty directory") << "directory" << true;
+    QTest::newRow("directory that cannot go") << "full directory" << false;
+    QTest::newRow("oversized file naming a live process") << "oversized" << true;
+}
+
+// Any user can plant these in the lock directory: the open goes on, never
+// writes through a link, never waits on a FIFO.
+void NativeSerialEngineTest::plantedEntryAtTheLockNameNeitherRedirectsNorBlocks()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, locked);
+    if (!UucpLock::isAvailable())
+        QSKIP("the lock directory is not writable");
+    InstrumentTerminal terminal;
+    const QString path = UucpLock::pathFor(terminal.name());
+    const QString victim = QDir::temp().filePath(QStringLiteral("victim%1").arg(::getpid()));
+    const QString temporary = UucpLock::directory() + "/LTMP." + QFileInfo(path).fileName() + "." +
+                              QString::number(::getpid());
+    QVERIFY(UucpLock::write(victim, "secret"));
+    if (planted == "link" || planted == "temporary")
+        QVERIFY(QFile::link(victim, planted == "link" ? path : temporary));
+    else if (planted == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+    else if (planted.endsWith("directory"))
+        QVERIFY(QDir().mkdir(path) && (planted == "directory" || QDir().mkdir(path + "/x")));
+    else
+        QVERIFY(UucpLock::write(path, UucpLock::text(1) + QByteArray(4096, ' ')));
+
+    NativeSerialEngine engine(nullptr);
+    engine.setDeviceName(terminal.name());
+    QVERIFY(engine.open(QIODevice::ReadWrite));
+    QFile lock(path);
+    QCOMPARE(lock.open(QIODevice::ReadOnly) && lock.readAll() == UucpLock::text(::getpid()),
+             locked);
+    QVERIFY(!QFileInfo(path).isSymLink() && (!locked || lock.permissions() & QFile::ReadOther));
+    QVERIFY(engine.close());
+    QCOMPARE(QFileInfo::exists(path), !locked);
+    QFile kept(victim);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("secret"));
+    QFile::remove(victim);
+    QFile::remove(temporary);
+    QDir(path).removeRecursively();
 }
 
 void NativeSerialEngineTest::smallReadsTakeTheLineInOneSystemCall_data()

@@ -15,11 +15,9 @@
 class UucpLock
 {
 public:
-    UucpLock(const QString& device, const QByteArray& content) : file(pathFor(device))
+    UucpLock(const QString& device, const QByteArray& content)
+        : file(pathFor(device)), written(write(file, content))
     {
-        QFile out(file);
-        written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                  out.write(content) == content.size();
     }
     ~UucpLock() { QFile::remove(file); }
 
@@ -28,6 +26,13 @@ public:
 
     bool isWritten() const { return written; }
     QString path() const { return file; }
+
+    static bool write(const QString& path, const QByteArray& content)
+    {
+        QFile out(path);
+        return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               out.write(content) == content.size();
+    }
 
     static QString directory()
     {

@@ -1,4 +1,5 @@
 // The souffles tool as a user runs it: capture files in, the breath table out.
+#include "PetitDisque.h"
 #include "SignalRespiratoire.h"
 
 #include <QProcess>
@@ -15,6 +16,10 @@ private slots:
     void tableWrittenToTheNamedFile();
     void apneaDelayDecidesWhetherAPauseIsABreath_data();
     void apneaDelayDecidesWhetherAPauseIsABreath();
+    void tableNeverDestroysAnEarlierFile_data();
+    void tableNeverDestroysAnEarlierFile();
+    void fileColumnNamesTheCaptureAsGiven_data();
+    void fileColumnNamesTheCaptureAsGiven();
 
 private:
     struct Sortie
@@ -23,7 +28,7 @@ private:
         QByteArray table;
         QString messages;
     };
-    Sortie lancer(const QStringList& arguments);
+    Sortie lancer(const QStringList& arguments, const QString& entreeStandard = QString());
     QTemporaryDir dossier;
     QString capture;
 };
@@ -45,12 +50,15 @@ void SoufflesTest::initTestCase()
     fichier.write(lignes);
 }
 
-SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments)
+SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments,
+                                          const QString& entreeStandard)
 {
     QProcess programme;
     QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
     environnement.insert("LC_ALL", "fr_FR.UTF-8"); // a decimal comma locale
     programme.setProcessEnvironment(environnement);
+    if (!entreeStandard.isEmpty())
+        programme.setStandardInputFile(entreeStandard);
     programme.start(QStringLiteral(STATION_SOUFFLES), arguments);
     Sortie sortie;
     if (!programme.waitForFinished(30000))
@@ -89,7 +97,7 @@ void SoufflesTest::tableOfEveryBreathWhateverTheBadFilesBeside()
         QVERIFY(std::abs(champs[0].toDouble(&ok) - (1.0 + 2.5 * (i - 1))) < 0.1 && ok);
         QVERIFY(std::abs(champs[1].toDouble(&ok) - 2.5) < 0.03 && ok);
         QVERIFY(std::abs(champs[2].toDouble(&ok) - 24.0) < 0.3 && ok);
-        QCOMPARE(champs.last(), QByteArray("acquisition7.csv"));
+        QCOMPARE(champs.last(), capture.toUtf8()); // the path as given
     }
 }
 
@@ -105,6 +113,10 @@ void SoufflesTest::tableWrittenToTheNamedFile()
 
     QCOMPARE(lancer({"--frequence", "zéro", capture}).statut, 1);
     QCOMPARE(lancer({"--sortie", dossier.filePath("absent/cycles.csv"), capture}).statut, 1);
+    // Qt's own messages in French too; no input read, no table at all.
+    QVERIFY(lancer({"--bavard", capture}).messages.contains("Option inconnue"));
+    const Sortie rien = lancer({dossier.filePath("absent.csv"), "."});
+    QVERIFY(rien.statut == 1 && rien.table.isEmpty() && rien.messages.contains(". : ce n'est pas"));
 }
 
 void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
@@ -117,6 +129,7 @@ void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
     QTest::newRow("default") << QString() << 0 << 10;
     QTest::newRow("10 s") << QString("10") << 0 << 9;
     QTest::newRow("too short") << QString("5") << 1 << -1;
+    QTest::newRow("too long") << QString("61") << 1 << -1;
     QTest::newRow("not a number") << QString("dix") << 1 << -1;
 }
 
@@ -144,8 +157,76 @@ void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath()
     if (cycles >= 0)
         QCOMPARE(sortie.table.count('\n') - 1, cycles);
     else
-        QVERIFY2(sortie.messages.contains(QString("délai d'apnée invalide : %1").arg(delai)),
+        QVERIFY2(sortie.messages.contains(
+                     QString("délai d'apnée invalide : %1 (de 10 à 60 s)").arg(delai)),
                  qPrintable(sortie.messages));
+}
+
+void SoufflesTest::tableNeverDestroysAnEarlierFile_data()
+{
+    // %1 is the row's folder, holding ancien.csv and lien.csv, a link to it.
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("entree");
+    QTest::newRow("output is the input") << QString("%1/ancien.csv") << "%1/ancien.csv";
+    QTest::newRow("the input by another path")
+        << QString("%1/../%2/./ancien.csv") << "%1/ancien.csv";
+    QTest::newRow("the input by a link") << QString("%1/lien.csv") << "%1/ancien.csv";
+    QTest::newRow("the input is standard input") << QString("%1/ancien.csv") << "-";
+    QTest::newRow("every input fails") << QString("%1/ancien.csv") << "%1/absent.csv";
+    QTest::newRow("full disk") << QString("%1/ancien.csv") << "";
+}
+
+void SoufflesTest::tableNeverDestroysAnEarlierFile()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, entree);
+    const QString ici = dossier.filePath(QTest::currentDataTag());
+    PetitDisque disque(entree.isEmpty() ? ici : QString());
+    if (!QDir().mkpath(ici) || (entree.isEmpty() && !disque.estMonte()))
+        QSKIP("mounting a 64 KiB tmpfs needs root (and the right to mount)");
+    QFile ancien(ici + "/ancien.csv");
+    QVERIFY(ancien.open(QIODevice::WriteOnly) && ancien.write("ancien\n") == 7);
+    ancien.close();
+    QVERIFY(QFile::link(ancien.fileName(), ici + "/lien.csv"));
+    QVERIFY(!entree.isEmpty() || disque.remplir());
+    const int entrees = QDir(ici).entryList(QDir::Files | QDir::Hidden).size();
+
+    const Sortie sortie =
+        lancer({"--frequence", "200", "--sortie", table.arg(ici, QTest::currentDataTag()),
+                entree.isEmpty() ? capture : entree.arg(ici)},
+               entree == "-" ? ancien.fileName() : QString());
+    QCOMPARE(sortie.statut, 1);
+    QVERIFY(ancien.open(QIODevice::ReadOnly));
+    QCOMPARE(ancien.readAll(), QByteArray("ancien\n"));
+    QCOMPARE(QDir(ici).entryList(QDir::Files | QDir::Hidden).size(), entrees);
+}
+
+void SoufflesTest::fileColumnNamesTheCaptureAsGiven_data()
+{
+    QTest::addColumn<QString>("nom");   // %1 is the test's folder
+    QTest::addColumn<QString>("champ"); // the fichier field written
+    QTest::newRow("folder kept") << QString("%1/run2/acquisition7.csv")
+                                 << "%1/run2/acquisition7.csv";
+    QTest::newRow("separator") << QString("%1/a;b.csv") << "\"%1/a;b.csv\"";
+    QTest::newRow("quote") << QString("%1/un \"essai\".csv") << "\"%1/un \"\"essai\"\".csv\"";
+    QTest::newRow("line feed") << QString("%1/deux\nlignes.csv") << "\"%1/deux\nlignes.csv\"";
+    QTest::newRow("standard input") << QString("-") << "-";
+}
+
+void SoufflesTest::fileColumnNamesTheCaptureAsGiven()
+{
+    QFETCH(QString, nom);
+    QFETCH(QString, champ);
+    const QString chemin = nom.arg(dossier.path());
+    if (chemin != "-")
+        QVERIFY(QDir().mkpath(QFileInfo(chemin).path()) && QFile::copy(capture, chemin));
+    const Sortie sortie =
+        lancer({"--frequence", "200", chemin}, chemin == "-" ? capture : QString());
+    QCOMPARE(sortie.statut, 0);
+    const QString table = QString::fromUtf8(sortie.table);
+    champ = champ.arg(dossier.path());
+    QCOMPARE(table.count(";" + champ + "\n"), 11); // every breath, and each on its line
+    QCOMPARE(table.count('\n'), 1 + 11 * (1 + champ.count('\n')));
 }
 
 QTEST_GUILESS_MAIN(SoufflesTest)
