@@ -1,11 +1,12 @@
 // souffles: the breath-by-breath table of capture files.
 //
-//   souffles [--frequence HZ] [--apnee S] [--sortie FICHIER] CAPTURE...
+//   souffles [--frequence HZ] [--apnee S] [--decalage-co2 S] [--decalage-o2 S]
+//            [--sortie FICHIER] CAPTURE...
 //
 // Reads each capture file (one sample a line, CO2;O2;Flux) as sampled at HZ
 // (100 by default), finds every breath on its O2 column as the station does
-// (with the apnea delay S, 20 s by default),
-// and writes one CSV table of all the breaths: a header line, then one line a
+// (with the apnea delay S, 20 s by default, and the channels lined up on the
+// flow by the gases' delays, 0 by default), and writes one CSV table of all the breaths: a header line, then one line a
 // breath, in the format of the station's "Exporter les cycles", each naming its
 // file as given on the command line ("-" is standard input). A summary of each
 // file goes to standard error. A file that cannot be read, or that is no
@@ -85,9 +86,18 @@ struct Bilan
     int apnees = 0;
 };
 
+// What the detector is set to, the same for every file.
+struct Reglages
+{
+    double fe = 100.0;
+    double delaiApnee = 20.0;
+    double decalageCo2 = 0.0;
+    double decalageO2 = 0.0;
+};
+
 // Feeds one capture file to a detector; false, with a message, if it cannot be
 // read or is no capture.
-bool analyserFichier(const QString& chemin, double fe, double delaiApnee, Bilan& bilan)
+bool analyserFichier(const QString& chemin, const Reglages& reglages, Bilan& bilan)
 {
     LecteurCapture lecteur;
     if (chemin == QLatin1String("-")) {
@@ -107,8 +117,9 @@ bool analyserFichier(const QString& chemin, double fe, double delaiApnee, Bilan&
         return false;
     }
     detecteurCycles detecteur;
-    detecteur.setFe(fe);
-    detecteur.setDelaiApnee(delaiApnee);
+    detecteur.setFe(reglages.fe);
+    detecteur.setDelaiApnee(reglages.delaiApnee);
+    detecteur.setDecalages(reglages.decalageCo2, reglages.decalageO2);
     QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
                      [&bilan](const Cycle& c) { bilan.cycles.push_back(c); });
     QObject::connect(&detecteur, &detecteurCycles::apnee, [&bilan](bool enApnee) {
@@ -219,8 +230,20 @@ int main(int argc, char* argv[])
         QObject::tr("Délai d'apnée en secondes, de 10 à 60 (20 par défaut) : une pause plus "
                     "longue n'est pas un cycle."),
         QStringLiteral("S"), QStringLiteral("20"));
+    // The station lines the channels up by its « Décalages » before finding
+    // the breaths: the same delays give the same table.
+    const QCommandLineOption decalageCo2(
+        QStringLiteral("decalage-co2"),
+        QObject::tr("Retard du CO2 sur le Flux, en secondes, de 0 à 60 (0 par défaut)."),
+        QStringLiteral("S"), QStringLiteral("0"));
+    const QCommandLineOption decalageO2(
+        QStringLiteral("decalage-o2"),
+        QObject::tr("Retard de l'O2 sur le Flux, en secondes, de 0 à 60 (0 par défaut)."),
+        QStringLiteral("S"), QStringLiteral("0"));
     options.addOption(frequence);
     options.addOption(apnee);
+    options.addOption(decalageCo2);
+    options.addOption(decalageO2);
     options.addOption(sortie);
     options.addPositionalArgument(
         QStringLiteral("CAPTURE"),
@@ -249,6 +272,32 @@ int main(int argc, char* argv[])
                   << '\n';
         return 1;
     }
+    Reglages reglages{fe, delaiApnee, 0.0, 0.0};
+    for (auto [option, valeur] : {std::pair{&decalageCo2, &reglages.decalageCo2},
+                                  std::pair{&decalageO2, &reglages.decalageO2}}) {
+        *valeur = options.value(*option).toDouble(&nombre);
+        if (!nombre || !(*valeur >= 0.0 && *valeur <= detecteurCycles::decalageMax)) {
+            erreurs() << QObject::tr("souffles : décalage invalide : %1 (de 0 à %2 s)")
+                             .arg(options.value(*option))
+                             .arg(detecteurCycles::decalageMax)
+                      << '\n';
+            return 1;
+        }
+    }
+    // Too few samples a breath: say which rates can be found, or that none can.
+    const double portee = detecteurCycles::frequenceMaxTrouvable(fe);
+    if (portee <= 0.0) {
+        erreurs() << QObject::tr("souffles : à %1 Hz, aucun cycle respiratoire ne peut être trouvé")
+                         .arg(fe)
+                  << '\n';
+        return 1;
+    }
+    if (portee < detecteurCycles::frequenceMaxTrouvable(1e9))
+        erreurs() << QObject::tr("souffles : à %1 Hz, seuls les rythmes jusqu'à %2 /min peuvent "
+                                 "être trouvés")
+                         .arg(fe)
+                         .arg(portee)
+                  << '\n';
     const QStringList captures = options.positionalArguments();
     if (captures.isEmpty()) {
         erreurs() << QObject::tr("souffles : aucun fichier de capture (voir --help)") << '\n';
@@ -294,7 +343,7 @@ int main(int argc, char* argv[])
     int lus = 0;
     for (const QString& chemin : captures) {
         Bilan bilan;
-        if (!analyserFichier(chemin, fe, delaiApnee, bilan)) {
+        if (!analyserFichier(chemin, reglages, bilan)) {
             statut = 1;
             continue;
         }

@@ -56,6 +56,9 @@ void LecteurCaptureTest::linesReadAsThreeFields_data()
         << QByteArray("7\n;8\n\n") << Lignes{{7, 0, 0}, {0, 8, 0}, {0, 0, 0}};
     QTest::newRow("words and junk") << QByteArray("abc;1,5;2 3\n+4;-5;1e3\n+-1;nan;inf\n")
                                     << Lignes{{0, 0, 0}, {4, -5, 1000}, {0, 0, 0}};
+    QTest::newRow("values no channel can take are the line before's")
+        << QByteArray("1;2;3\n1e308;-2e6;5\n4;1e6;-1e300\n")
+        << Lignes{{1, 2, 3}, {1, 2, 5}, {4, 1e6, 5}};
     QTest::newRow("fields past the third")
         << QByteArray("1;2;3;4;5\n6;7;8;\n") << Lignes{{1, 2, 3}, {6, 7, 8}};
     QTest::newRow("last line without line feed")

@@ -121,45 +121,58 @@ void SoufflesTest::tableWrittenToTheNamedFile()
 
 void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
 {
-    QTest::addColumn<QString>("delai");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("pause");  // seconds from the onset before the pause to the next
     QTest::addColumn<int>("statut");
-    QTest::addColumn<int>("cycles");
-    // Five breaths, a 15 s pause, five more: the pause ends one breath at the
-    // default 20 s, and is an apnea, no breath, at 10 s.
-    QTest::newRow("default") << QString() << 0 << 10;
-    QTest::newRow("10 s") << QString("10") << 0 << 9;
-    QTest::newRow("too short") << QString("5") << 1 << -1;
-    QTest::newRow("too long") << QString("61") << 1 << -1;
-    QTest::newRow("not a number") << QString("dix") << 1 << -1;
+    QTest::addColumn<int>("cycles");    // -1: not counted
+    QTest::addColumn<QString>("message"); // on standard error
+    // Five breaths, a pause, five more: the pause ends one breath when it is
+    // shorter than the apnea delay, and is an apnea, no breath, when longer.
+    const QString invalide = QStringLiteral("délai d'apnée invalide : %1 (de 10 à 60 s)");
+    QTest::newRow("default") << QStringList() << 17.5 << 0 << 10 << QString();
+    QTest::newRow("10 s") << QStringList{"--apnee", "10"} << 17.5 << 0 << 9 << QString();
+    QTest::newRow("10.5 s against a 10.3 s pause")
+        << QStringList{"--apnee", "10.5"} << 10.3 << 0 << 10 << QString();
+    QTest::newRow("10 s against a 10.3 s pause")
+        << QStringList{"--apnee", "10"} << 10.3 << 0 << 9 << QString();
+    QTest::newRow("too short") << QStringList{"--apnee", "5"} << 17.5 << 1 << -1
+                               << invalide.arg(5);
+    QTest::newRow("too long") << QStringList{"--apnee", "61"} << 17.5 << 1 << -1
+                              << invalide.arg(61);
+    QTest::newRow("not a number") << QStringList{"--apnee", "dix"} << 17.5 << 1 << -1
+                                  << invalide.arg("dix");
+    QTest::newRow("delay beyond a minute") << QStringList{"--decalage-o2", "61"} << 17.5 << 1 << -1
+                                           << QString("décalage invalide : 61 (de 0 à 60 s)");
+    QTest::newRow("sampled too slowly for these breaths")
+        << QStringList{"--frequence", "2"} << 17.5 << 0 << -1
+        << QString("à 2 Hz, seuls les rythmes jusqu'à 12 /min peuvent être trouvés");
 }
 
 void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath()
 {
-    QFETCH(QString, delai);
+    QFETCH(QStringList, options);
+    QFETCH(double, pause);
     QFETCH(int, statut);
     QFETCH(int, cycles);
+    QFETCH(QString, message);
     QVector<Souffle> souffles(5, {2.5, 5.0, 0.4});
-    souffles.append({17.5, 5.0, 2.5 / 17.5});
+    souffles.append({pause, 5.0, 2.5 / pause});
     souffles += QVector<Souffle>(5, {2.5, 5.0, 0.4});
     const SignalRespiratoire s = genererSignal(souffles, Conditions());
     QByteArray lignes;
     for (double v : s.o2)
         lignes += "0;" + QByteArray::number(v, 'g', 6) + ";0\r\n";
-    const QString pause = dossier.filePath("pause.csv");
-    QFile fichier(pause);
+    const QString fichierPause = dossier.filePath("pause.csv");
+    QFile fichier(fichierPause);
     QVERIFY(fichier.open(QIODevice::WriteOnly));
     fichier.write(lignes);
     fichier.close();
 
-    const QStringList options = delai.isEmpty() ? QStringList() : QStringList{"--apnee", delai};
-    const Sortie sortie = lancer(options + QStringList{pause});
+    const Sortie sortie = lancer(options + QStringList{fichierPause});
     QCOMPARE(sortie.statut, statut);
     if (cycles >= 0)
         QCOMPARE(sortie.table.count('\n') - 1, cycles);
-    else
-        QVERIFY2(sortie.messages.contains(
-                     QString("délai d'apnée invalide : %1 (de 10 à 60 s)").arg(delai)),
-                 qPrintable(sortie.messages));
+    QVERIFY2(sortie.messages.contains(message), qPrintable(sortie.messages));
 }
 
 void SoufflesTest::tableNeverDestroysAnEarlierFile_data()
