@@ -183,7 +183,7 @@ void LecteurCapture::rembobiner()
         return;
     noterEtat();
     ligneEnCours = false;
-    derniersSains[0] = derniersSains[1] = derniersSains[2] = 0.0;
+    manquantes.oublier();
     repartirDe(fichier.isSequential() ? position() : 0);
     // A byte-order mark belongs to the encoding, not to the first field.
     if (remplir() && remplis >= 3 && std::memcmp(bloc.constData(), "\xEF\xBB\xBF", 3) == 0)
@@ -220,7 +220,7 @@ LecteurCapture::Lecture LecteurCapture::lireLigne(double champs[3], qint64 budge
         debutLigne = position();
         if (!lignesLongues.isEmpty() && ligneLongueConnue(debutLigne, champs)) {
             ++lues;
-            remplacerManquants(champs);
+            manquantes.remplacer(champs);
             return Lecture::Ligne;
         }
         ligneEnCours = true;
@@ -241,22 +241,10 @@ LecteurCapture::Lecture LecteurCapture::lireLigne(double champs[3], qint64 budge
         ++sansNombre;
     if (position() - debutLigne >= seuilLigneLongue)
         retenirLigneLongue(debutLigne, champs);
-    remplacerManquants(champs);
+    manquantes.remplacer(champs);
     return Lecture::Ligne;
 }
 
-// A value no channel can take (beyond valeurMax, or not finite) is missing:
-// the field's value on the line before stands for it, so that one absurd
-// value neither stops nor biases what is computed from the file.
-void LecteurCapture::remplacerManquants(double champs[3])
-{
-    for (int c = 0; c < 3; ++c) {
-        if (std::isfinite(champs[c]) && std::abs(champs[c]) <= valeurMax)
-            derniersSains[c] = champs[c];
-        else
-            champs[c] = derniersSains[c];
-    }
-}
 
 void LecteurCapture::terminerChamp()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ValeursManquantes.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -9,8 +11,8 @@
 // Reads a capture file one line at a time as three numbers (CO2, O2, Flux): the
 // first three ";"-separated fields of the line, each 0 when it is absent or not
 // a number, leading and trailing white space (a leftover CR) ignored. Fields
-// past the third are skipped. A value no channel can take (beyond valeurMax,
-// or not finite) is missing and reads as the field's value on the line before.
+// past the third are skipped. A value no channel can take (beyond 1e6, or not
+// finite) is missing and reads as the field's value on the line before.
 //
 // Memory is bounded whatever the file holds: the file is read in blocks of a
 // fixed size and a field keeps at most a few hundred characters of text, so a
@@ -29,8 +31,6 @@ public:
         Fin,   // the end of the file, nothing read
         Suite  // the budget was spent inside a line: call again to go on with it
     };
-
-    static constexpr double valeurMax = 1e6;
 
     LecteurCapture();
     ~LecteurCapture();
@@ -60,8 +60,7 @@ public:
 private:
     class TexteChamp;
 
-    void remplacerManquants(double champs[3]);
-    double derniersSains[3] = {};
+    ValeursManquantes manquantes;
     bool remplir();
     bool lireChamps(qint64 limite);
     bool sauterReste(qint64 limite);

@@ -149,8 +149,9 @@ void detecteurCycles::setDecalages(double decalageCo2, double decalageO2)
 
 void detecteurCycles::reinitialiser()
 {
-    for (int c = 0; c < 3; ++c)
-        dernierSain[c] = sommeGroupe[c] = 0.0;
+    manquantes.oublier();
+    for (double& somme : sommeGroupe)
+        somme = 0.0;
     dansGroupe = 0;
     entres = 0;
     signeInspiratoire = 0;
@@ -206,25 +207,13 @@ void detecteurCycles::ajouterEchantillon(double valeurCo2, double valeurO2, doub
     if (!trouvable) // no breath can be found, nor an apnea told, at this rate
         return;
     double valeurs[3] = {valeurCo2, valeurO2, valeurFlux};
-    assainir(valeurs);
+    manquantes.remplacer(valeurs);
     if (!decimer(valeurs))
         return;
     if (decalagesDemandes.loadRelaxed() != decalagesAppliques)
         appliquerDecalages();
     if (aligner(valeurs))
         traiterEchantillon(valeurs);
-}
-
-// A value no channel can take is missing: the channel's last sound value
-// stands for it, so that it neither stops nor biases the detection.
-void detecteurCycles::assainir(double valeurs[3])
-{
-    for (int c = 0; c < 3; ++c) {
-        if (std::isfinite(valeurs[c]) && std::abs(valeurs[c]) <= valeurMax)
-            dernierSain[c] = valeurs[c];
-        else
-            valeurs[c] = dernierSain[c];
-    }
 }
 
 // Above the analysis rate, each group of `facteur` samples becomes its mean.

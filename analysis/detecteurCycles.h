@@ -2,6 +2,7 @@
 
 #include "Cycle.h"
 #include "FormeCycle.h"
+#include "ValeursManquantes.h"
 
 #include <QAtomicInteger>
 #include <QObject>
@@ -51,7 +52,7 @@ public:
     static constexpr double delaiApneeMax = 60.0;
     // Beyond this magnitude a value is taken as missing, as is a value that
     // is not finite.
-    static constexpr double valeurMax = 1e6;
+    static constexpr double valeurMax = ValeursManquantes::valeurMax;
     static constexpr double decalageMax = 60.0;
 
     // The fastest breathing, in breaths per minute, that samples at fe can
@@ -88,7 +89,6 @@ signals:
 private:
     enum class Phase { Inconnue, Expiration, Inspiration };
 
-    void assainir(double valeurs[3]);
     bool decimer(double valeurs[3]);
     bool aligner(double valeurs[3]);
     void appliquerDecalages();
@@ -128,7 +128,7 @@ private:
     QAtomicInteger<qint64> decalagesDemandes{0}; // CO2 then O2, ms, 32 bits each
 
     // Missing values, averaging down, lining up.
-    double dernierSain[3] = {};
+    ValeursManquantes manquantes;
     double sommeGroupe[3] = {};
     int dansGroupe = 0;
     qint64 decalagesAppliques = 0;
