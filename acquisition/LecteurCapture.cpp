@@ -245,7 +245,6 @@ LecteurCapture::Lecture LecteurCapture::lireLigne(double champs[3], qint64 budge
     return Lecture::Ligne;
 }
 
-
 void LecteurCapture::terminerChamp()
 {
     bool estNombre = false;

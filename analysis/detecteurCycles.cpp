@@ -334,8 +334,8 @@ void detecteurCycles::mesurerRapide(double x)
 // share of the recent swing, or a fast breath would hide itself.
 double detecteurCycles::bruitEffectif() const
 {
-    const double rapide = std::min(pasMoyen / pasParEcartType,
-                                   plafondRapide * etendueRecente() / seuilBruit);
+    const double rapide =
+        std::min(pasMoyen / pasParEcartType, plafondRapide * etendueRecente() / seuilBruit);
     return std::max(bruitLisse(), rapide);
 }
 

@@ -137,8 +137,8 @@ private:
     QVector<double> fileAlignement[3];
     qint64 entres = 0;           // samples entered since the reset
     qint64 depuisAlignement = 0; // samples entered since the lining-up restarted
-    double origineTemps = 0.0;  // seconds of the acquisition before the detection restarted
-    double avanceGroupe = 0.0;  // seconds from a group's first sample to its centre
+    double origineTemps = 0.0;   // seconds of the acquisition before the detection restarted
+    double avanceGroupe = 0.0;   // seconds from a group's first sample to its centre
 
     // History, indexed by sample number modulo capacite.
     QVector<double> lisse; // smoothed O2
@@ -158,7 +158,7 @@ private:
     double diffMoyenne = 0.0;
     qint64 differences = 0;
     double resolution = 0.0;
-    double pasMoyen = 0.0; // mean absolute step of the smoothed O2 over one averaging span
+    double pasMoyen = 0.0;   // mean absolute step of the smoothed O2 over one averaging span
     bool bruitConnu = false; // measured long enough to set the hysteresis
 
     // Highest and lowest smoothed O2 over a recent window, as two monotonic

@@ -6,14 +6,13 @@
 // Reads each capture file (one sample a line, CO2;O2;Flux) as sampled at HZ
 // (100 by default), finds every breath on its O2 column as the station does
 // (with the apnea delay S, 20 s by default, and the channels lined up on the
-// flow by the gases' delays, 0 by default), and writes one CSV table of all the breaths: a header line, then one line a
-// breath, in the format of the station's "Exporter les cycles", each naming its
-// file as given on the command line ("-" is standard input). A summary of each
-// file goes to standard error. A file that cannot be read, or that is no
-// capture, is named on standard error and the others are still processed; the
-// exit status is then 1, and when no file could be read there is no table at
-// all. A table written to a file replaces the earlier one only once whole, and
-// never replaces one of the captures read.
+// flow by the gases' delays, 0 by default), and writes one CSV table of all the breaths: a header
+// line, then one line a breath, in the format of the station's "Exporter les cycles", each naming
+// its file as given on the command line ("-" is standard input). A summary of each file goes to
+// standard error. A file that cannot be read, or that is no capture, is named on standard error and
+// the others are still processed; the exit status is then 1, and when no file could be read there
+// is no table at all. A table written to a file replaces the earlier one only once whole, and never
+// replaces one of the captures read.
 #include "CsvCycles.h"
 #include "LecteurCapture.h"
 #include "Statistique.h"

@@ -231,8 +231,7 @@ int main(int argc, char* argv[])
         pireSensibilite = std::min(pireSensibilite, r.sensibilite());
         pireValeur = std::min(pireValeur, r.valeurPredictive());
         if (options.isSet(courbesOption))
-            ecrireDebuts(QDir(options.value(courbesOption)).filePath(nom + "_detecte.txt"),
-                         debuts);
+            ecrireDebuts(QDir(options.value(courbesOption)).filePath(nom + "_detecte.txt"), debuts);
     }
     std::printf("\n");
     imprimer("overall", total);

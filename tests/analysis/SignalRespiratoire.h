@@ -54,12 +54,12 @@ struct Conditions
     double front = 0.25;  // edge duration in seconds (shortened for short breaths)
     double pause = 1.0;   // seconds of expiration plateau before the first onset
     std::uint64_t graine = 1;
-    bool sinus = false;        // each breath one period of a cosine, from trough to trough
-    double immobile = 0.0;     // seconds at the start without noise: a still instrument
-    double quantum = 0.0;      // values rounded to this grid, as the instrument sends them
-    double retardGaz = 0.0;    // seconds by which CO2 and O2 arrive after Flux
-    double coupe = 0.0;        // seconds cut from the start: the recording begins there
-    int aberrantes = 0;        // values no channel can take, spread over O2
+    bool sinus = false;     // each breath one period of a cosine, from trough to trough
+    double immobile = 0.0;  // seconds at the start without noise: a still instrument
+    double quantum = 0.0;   // values rounded to this grid, as the instrument sends them
+    double retardGaz = 0.0; // seconds by which CO2 and O2 arrive after Flux
+    double coupe = 0.0;     // seconds cut from the start: the recording begins there
+    int aberrantes = 0;     // values no channel can take, spread over O2
 };
 
 inline double bordArrondi(double t, double duree)
@@ -105,7 +105,9 @@ inline SignalRespiratoire genererSignal(const QVector<Souffle>& souffles, const 
         const double amplitude = souffles.isEmpty() ? 0.0 : souffles[courant].amplitude;
         const double gaz = forme(t - c.retardGaz);
         const double bruit = t < c.immobile ? 0.0 : c.bruit;
-        auto grille = [&c](double v) { return c.quantum > 0.0 ? std::round(v / c.quantum) * c.quantum : v; };
+        auto grille = [&c](double v) {
+            return c.quantum > 0.0 ? std::round(v / c.quantum) * c.quantum : v;
+        };
         const double base = c.niveau + c.derive * t;
         s.o2.append(grille(base + amplitude * gaz + bruit * hasard.gauss()));
         s.co2.append(grille(5.0 * (1.0 - gaz) + bruit * hasard.gauss()));

@@ -122,9 +122,9 @@ void SoufflesTest::tableWrittenToTheNamedFile()
 void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
 {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<double>("pause");  // seconds from the onset before the pause to the next
+    QTest::addColumn<double>("pause"); // seconds from the onset before the pause to the next
     QTest::addColumn<int>("statut");
-    QTest::addColumn<int>("cycles");    // -1: not counted
+    QTest::addColumn<int>("cycles");      // -1: not counted
     QTest::addColumn<QString>("message"); // on standard error
     // Five breaths, a pause, five more: the pause ends one breath when it is
     // shorter than the apnea delay, and is an apnea, no breath, when longer.
@@ -135,8 +135,7 @@ void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath_data()
         << QStringList{"--apnee", "10.5"} << 10.3 << 0 << 10 << QString();
     QTest::newRow("10 s against a 10.3 s pause")
         << QStringList{"--apnee", "10"} << 10.3 << 0 << 9 << QString();
-    QTest::newRow("too short") << QStringList{"--apnee", "5"} << 17.5 << 1 << -1
-                               << invalide.arg(5);
+    QTest::newRow("too short") << QStringList{"--apnee", "5"} << 17.5 << 1 << -1 << invalide.arg(5);
     QTest::newRow("too long") << QStringList{"--apnee", "61"} << 17.5 << 1 << -1
                               << invalide.arg(61);
     QTest::newRow("not a number") << QStringList{"--apnee", "dix"} << 17.5 << 1 << -1
