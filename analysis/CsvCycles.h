@@ -18,6 +18,8 @@
 //   volume_inspire   integral of Flux over the inspiration (Flux units x s),
 //   volume_expire    and over the expiration; empty when Flux carried nothing
 //   fichier          the capture the breath comes from
+//   apnee_s          seconds of the apnea that ended when the breath started;
+//                    empty when none did
 class CsvCycles
 {
 public:

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqt5opengl5-dev libqwt-qt5-dev
+  qttranslations5-l10n
   libpoppler-glib-dev libcairo2-dev
   xvfb xauth xdotool libxcb1-dev fonts-dejavu-core
   ghostscript poppler-utils
