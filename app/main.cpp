@@ -27,6 +27,25 @@ bool aideOuVersion(int argc, char* argv[])
 
 const char* const kDocuments = "--documents";
 
+// The few texts of Qt's option parser that its French translation leaves in
+// English.
+class ComplementTraduction : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* contexte, const char* texte, const char* = nullptr,
+                      int = -1) const override
+    {
+        if (std::strcmp(contexte, "QCommandLineParser") != 0)
+            return QString();
+        if (std::strcmp(texte, "Displays help on commandline options.") == 0)
+            return QStringLiteral("Affiche l'aide sur les options de la ligne de commande.");
+        if (std::strcmp(texte, "Displays help including Qt specific options.") == 0)
+            return QStringLiteral("Affiche l'aide, options propres à Qt comprises.");
+        return QString();
+    }
+};
+
 // Qt's own texts (standard dialogs, buttons, the option parser's messages) in
 // French, like the rest of the interface; they stay in English when the
 // translation is not installed.
@@ -64,6 +83,8 @@ void repondre(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QTranslator traduction;
     traduireQt(traduction);
+    ComplementTraduction complement;
+    QCoreApplication::installTranslator(&complement);
     QCommandLineParser options;
     options.setApplicationDescription(QCoreApplication::translate(
         "main", "Station d'affichage d'un analyseur de gaz respiratoires : les voies CO2, O2 "
