@@ -662,6 +662,10 @@ void acquisition::lectureDonneesFichier()
         periode->addData(champs[1]);
     compteEchantillons.fetchAndAddRelaxed(1);
     if (boucle) {
+        // A file without a line replays empty lines: no pass to start again
+        // at every tick, nothing to tell.
+        if (replayLines == 0)
+            return;
         // Each pass over the file is analysed on its own, from the file's
         // start: the breaths of a pass are the file's breaths, none spans the
         // join, and the empty line between passes is no sample of breathing.

@@ -86,6 +86,7 @@ private:
     VeilleDonnees* veille = nullptr;             // a live acquisition's data, on the clock
     QLabel* etat = nullptr;                      // in the status bar: the file recorded or replayed
     QString sourceAvantRejeu;                    // what the source selector showed before a replay
+    bool sourceRemplacee = false;                // and the replay's file shows in its place
     // Whether the last estimation found breathing in the spectrum; its period
     // is shown only then.
     bool respirationVisible = true;

@@ -66,8 +66,10 @@ void Fenetre::capture(bool start)
 void Fenetre::rejouer(bool start)
 {
     if (!start) {
-        montrerSource(sourceAvantRejeu);
-        sourceAvantRejeu.clear();
+        // Only a replay that started put its file in the selector.
+        if (sourceRemplacee)
+            montrerSource(sourceAvantRejeu);
+        sourceRemplacee = false;
         etat->clear();
         if (acq) {
             acq->setCapture(false);
@@ -92,6 +94,7 @@ void Fenetre::rejouer(bool start)
     // The selector shows the file that plays, not the last port; it gets its
     // text back when the replay ends.
     sourceAvantRejeu = ui->source->currentText();
+    sourceRemplacee = true;
     montrerSource(QFileInfo(fichier).fileName());
     etat->setText(tr("Rejouer : %1").arg(QFileInfo(fichier).fileName()));
     for (Graphique* plot : qAsConst(graphiques)) {

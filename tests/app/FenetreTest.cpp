@@ -270,11 +270,14 @@ private slots:
     void cancelledReplayDialogReleasesBothButtons()
     {
         auto* rejouer = controle<QAbstractButton>("btnRejouer");
+        QTest::qWait(300); // the first device list is in
+        controle<QComboBox>("source")->setEditText("/dev/ttyUSB3");
         DialogueAutomatique operateur; // cancels the file dialog
         rejouer->setChecked(true);
         QTRY_VERIFY(operateur.vus >= 1);
         QCOMPARE(operateur.titre, QString("Ouvrir une capture"));
         QVERIFY(!rejouer->isChecked());
+        QCOMPARE(controle<QComboBox>("source")->currentText(), QString("/dev/ttyUSB3"));
         QVERIFY(!controle<QAbstractButton>("btnCapturer")->isChecked());
         QVERIFY(controle<QWidget>("btnCapturer")->isEnabled());
         QVERIFY(controle<QWidget>("source")->isEnabled());
