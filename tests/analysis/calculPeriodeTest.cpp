@@ -266,43 +266,36 @@ void calculPeriodeTest::signalsWithoutPeriodEmitNothing()
 
 void calculPeriodeTest::onlyABreathingRhythmCountsAsBreathing_data()
 {
-    QTest::addColumn<QVector<double>>("samples");
+    QTest::addColumn<int>("bin");
+    QTest::addColumn<double>("noise"); // uniform, +- this
     QTest::addColumn<double>("fe");
     QTest::addColumn<bool>("breathing");
-    // A fixed generator: uniform noise of +-0.4, as on a resting O2 channel.
-    std::uint64_t state = 7;
-    auto noise = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return 0.8 * (double(state >> 11) / 9007199254740992.0 - 0.5);
-    };
-    QVector<double> breathing(window), apnea(window), tooFast(window), slowDrift(window);
-    for (int m = 0; m < window; ++m) {
-        const double t = m / 100.0;
-        breathing[m] = 55.0 + 7.0 * std::tanh(3.0 * std::sin(2.0 * M_PI * t / 3.0)) + noise();
-        apnea[m] = 55.0 + noise();
-        tooFast[m] = 55.0 + 7.0 * std::sin(2.0 * M_PI * t / 0.2); // 300 a minute
-        slowDrift[m] = binSine(3, m);
-    }
-    QTest::newRow("3 s breathing with noise") << breathing << 100.0 << true;
-    QTest::newRow("apnea: noise only") << apnea << 100.0 << false;
-    QTest::newRow("faster than breathing") << tooFast << 100.0 << false;
-    QTest::newRow("3 cycles in 1024 s: slower than breathing") << slowDrift << 1.0 << false;
-    QTest::newRow("3 cycles in 10 s: breathing") << slowDrift << 100.0 << true;
-    QTest::newRow("constant") << QVector<double>(window, 20.9) << 100.0 << false;
+    QTest::newRow("3 cycles in 10 s, noisy") << 3 << 0.4 << 100.0 << true;
+    QTest::newRow("apnea: noise only") << 0 << 0.4 << 100.0 << false;
+    QTest::newRow("400 cycles in 10 s: faster than breathing") << 400 << 0.0 << 100.0 << false;
+    QTest::newRow("3 cycles in 1024 s: slower than breathing") << 3 << 0.0 << 1.0 << false;
+    QTest::newRow("constant") << 0 << 0.0 << 100.0 << false;
 }
 
 // The period of the strongest bin is still emitted as it is; whether it can be
 // breathing is told before it, at every estimation.
 void calculPeriodeTest::onlyABreathingRhythmCountsAsBreathing()
 {
-    QFETCH(QVector<double>, samples);
+    QFETCH(int, bin);
+    QFETCH(double, noise);
     QFETCH(double, fe);
     QFETCH(bool, breathing);
     calculPeriode estimator(nullptr);
     estimator.setFe(fe);
-    for (double sample : samples) {
-        estimator.addData(sample);
-    }
+    std::uint64_t state = 7; // a fixed generator
+    feed(
+        estimator,
+        [&](int m) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            const double u = double(state >> 11) / 9007199254740992.0 - 0.5;
+            return 55.0 + (bin ? 7.0 * binSine(bin, m) : 0.0) + 2.0 * noise * u;
+        },
+        window);
     QSignalSpy told(&estimator, &calculPeriode::respiration);
     QSignalSpy periods(&estimator, &calculPeriode::newPeriode);
     estimator.start();

@@ -134,8 +134,6 @@ private slots:
         QTest::addColumn<bool>("marque");
         QTest::newRow("inspired O2") << int(ModeleCycles::O2Inspire) << 62.0 << "O2 inspiré (max)"
                                      << "62.00" << false;
-        QTest::newRow("expired O2") << int(ModeleCycles::O2Expire) << 48.0 << "O2 expiré (min)"
-                                    << "48.00" << false;
         QTest::newRow("end-tidal CO2")
             << int(ModeleCycles::CO2Max) << 38.5 << "CO2 télé-expiratoire (max)"
             << "38.50" << false;
