@@ -23,7 +23,7 @@ IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool auCentre)
     if (auCentre)
         disposition->addStretch();
     disposition->addWidget(frequence);
-    disposition->addWidget(apnee);
+    disposition->addWidget(apnee, 0, Qt::AlignVCenter);
     disposition->addStretch();
     pile->addLayout(disposition);
     pile->addWidget(silence, 0, auCentre ? Qt::AlignHCenter : Qt::AlignLeft);
