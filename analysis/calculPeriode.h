@@ -9,7 +9,7 @@
 // bin of a 1024-point real FFT and emits its period in seconds. Each
 // estimation also tells whether that bin can be breathing at all: a rate
 // between 4 and 150 per minute standing clearly above the rest of the
-// spectrum. Noise, an apnea or a drift have a strongest bin too, but its
+// spectrum. Noise or an apnea have a strongest bin too, but its
 // period means nothing.
 class calculPeriode : public QThread
 {

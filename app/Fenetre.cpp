@@ -243,6 +243,16 @@ void Fenetre::creerAnalyseCycles()
     connect(veille, &VeilleDonnees::silence, this, &Fenetre::montrerSilence);
     connect(veille, &VeilleDonnees::apnee, indicateur, &IndicateurRespiration::setApneeHorloge);
     connect(veille, &VeilleDonnees::apnee, ongletMoyennes, &OngletMoyennes::setApneeHorloge);
+    // After the apnea delay without a breath the estimator's window holds no
+    // breathing: whatever bin wins, its period is not the patient's.
+    connect(detecteur, &detecteurCycles::apnee, this, [this](bool enApnee) {
+        apneeDetectee = enApnee;
+        suivreApnee();
+    });
+    connect(veille, &VeilleDonnees::apnee, this, [this](bool enApnee) {
+        apneeHorloge = enApnee;
+        suivreApnee();
+    });
     connect(acq, &acquisition::fichierEnregistre, this, &Fenetre::montrerEnregistrement);
     connect(acq, &acquisition::positionRejeu, this, &Fenetre::montrerPositionRejeu);
     ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),

@@ -73,6 +73,7 @@ private:
     void afficherPeriode(const QString& valeur, int pluriel);
     void effacerPeriode();
     bool periodeSansObjet() const;
+    void suivreApnee();
     void commencerAffichage();
     void montrerSource(const QString& texte);
 
@@ -90,6 +91,8 @@ private:
     // Whether the last estimation found breathing in the spectrum; its period
     // is shown only then.
     bool respirationVisible = true;
+    bool apneeDetectee = false;  // told by the breath detector
+    bool apneeHorloge = false;   // told by the clock's watch
     bool silenceEnCours = false; // no sample for a while during a live capture
     QElapsedTimer effacement;    // since the period shown was last cleared
     bool pauseActive;

@@ -127,10 +127,17 @@ void Fenetre::effacerPeriode()
         afficherPeriode(QStringLiteral("--"), 0);
 }
 
-// No data, no period. And an estimation that copied its window before the
+// No data or an apnea, no period. And an estimation that copied its window before the
 // data was forgotten may still report it: as the next one needs a whole new
 // window of samples, whatever comes within moments of the reset is its.
 bool Fenetre::periodeSansObjet() const
 {
-    return silenceEnCours || (effacement.isValid() && effacement.elapsed() < 500);
+    return silenceEnCours || apneeDetectee || apneeHorloge ||
+           (effacement.isValid() && effacement.elapsed() < 500);
+}
+
+void Fenetre::suivreApnee()
+{
+    if ((apneeDetectee || apneeHorloge) && !pauseActive)
+        afficherPeriode(QStringLiteral("--"), 0);
 }

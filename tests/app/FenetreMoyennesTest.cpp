@@ -25,6 +25,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <qwt_plot_curve.h>
 
 #include <cmath>
@@ -258,6 +259,7 @@ private slots:
         auto* moyennes = controle<IndicateurRespiration>("indicateurMoyennes");
         QTRY_VERIFY_WITH_TIMEOUT(instantane->apneeAffichee(), 15000);
         QVERIFY(moyennes->apneeAffichee());
+        QVERIFY(controle<QTextEdit>("valeursTexte")->toPlainText().contains("-- seconde(s)"));
         QTRY_VERIFY_WITH_TIMEOUT(!instantane->apneeAffichee(), 8000);
         QVERIFY(!moyennes->apneeAffichee());
 
