@@ -275,6 +275,8 @@ void acquisition::demarrerDirect(const QString& src)
     }
 
     commencerAnalyse(capture->estOuvert() ? QFileInfo(capture->chemin()).fileName() : src);
+    emit fichierEnregistre(capture->estOuvert() ? QFileInfo(capture->chemin()).absoluteFilePath()
+                                                : QString());
     if (!writeTimer) {
         writeTimer = new QTimer(this);
         writeTimer->setObjectName(QStringLiteral("writeTimer"));
@@ -351,6 +353,7 @@ void acquisition::echecEcritureCapture()
 {
     qDebug() << "acquisition: capture" << capture->chemin() << "abandonnée:" << capture->erreur();
     avertir(1, tr("Erreur d'écriture du fichier de capture %1").arg(capture->chemin()));
+    emit fichierEnregistre(QString());
 }
 
 void acquisition::lectureDonnees()
@@ -419,6 +422,7 @@ void acquisition::decoderEchantillons(const char* octets, qint64 echantillons)
     verrouille.unlock();
 
     const bool enregistrer = capture->estOuvert();
+    compteEchantillons.fetchAndAddRelaxed(echantillons);
     for (qint64 i = 0; i < echantillons; ++i) {
         const unsigned brut = echantillonBrut(octets + 2 * i);
         const double v = valeurBrute(brut);
@@ -474,6 +478,7 @@ void acquisition::demarrerRejeu(const QString& fichier)
     if (capturing)
         return;
     const int intervalle = intervalleRejeu(frequence);
+    const double fe = frequence > 0.0 ? frequence : 1000.0 / intervalle;
     capturing = true;
     replaying = true;
     verrouille.unlock();
@@ -481,8 +486,11 @@ void acquisition::demarrerRejeu(const QString& fichier)
 
     // The timer belongs to the worker's thread and is only touched there.
     const QString nom = QFileInfo(fichier).fileName();
-    dansMonThread([this, lecteur, intervalle, nom] {
+    dansMonThread([this, lecteur, intervalle, nom, fe] {
         replayReader = lecteur;
+        replayName = nom;
+        replayFrequence = fe;
+        replayLines = replayLinesPerPass = 0;
         commencerAnalyse(nom);
         if (!replayTimer) {
             replayTimer = new QTimer(this);
@@ -518,7 +526,8 @@ void acquisition::lectureDonneesFichier()
     const LecteurCapture::Lecture lecture = replayReader->lireLigne(champs, octetsParTic);
     if (lecture == LecteurCapture::Lecture::Suite)
         return; // a long line: its reading goes on at the next tick
-    if (lecture == LecteurCapture::Lecture::Fin) {
+    const bool boucle = lecture == LecteurCapture::Lecture::Fin;
+    if (boucle) {
         // This tick replays an empty line, the next one the first line again.
         replayReader->rembobiner();
         champs[0] = champs[1] = champs[2] = 0.0;
@@ -542,8 +551,38 @@ void acquisition::lectureDonneesFichier()
         flux->ajouterValeur(champs[2]);
     if (periode)
         periode->addData(champs[1]);
-    if (cycles)
-        cycles->ajouterEchantillon(champs[0], champs[1], champs[2]);
+    compteEchantillons.fetchAndAddRelaxed(1);
+    if (boucle) {
+        // A file without a line replays empty lines: no pass to start again
+        // at every tick, nothing to tell.
+        if (replayLines == 0)
+            return;
+        // Each pass over the file is analysed on its own, from the file's
+        // start: the breaths of a pass are the file's breaths, none spans the
+        // join, and the empty line between passes is no sample of breathing.
+        replayLinesPerPass = replayLines;
+        replayLines = 0;
+        commencerAnalyse(replayName);
+    } else {
+        if (cycles)
+            cycles->ajouterEchantillon(champs[0], champs[1], champs[2]);
+        ++replayLines;
+    }
+    signalerPositionRejeu();
+}
+
+void acquisition::signalerPositionRejeu()
+{
+    const qint64 parSeconde = qMax<qint64>(1, qRound64(replayFrequence));
+    if (replayLines % parSeconde != 0)
+        return;
+    double lignes = double(replayLinesPerPass);
+    if (lignes <= 0.0) {
+        // First pass: as many lines as the part read so far, scaled to the size.
+        const qint64 lus = replayReader->position();
+        lignes = lus > 0 ? double(replayLines) * double(replayReader->taille()) / double(lus) : 0.0;
+    }
+    emit positionRejeu(replayName, replayLines / replayFrequence, lignes / replayFrequence);
 }
 
 // Messages and device lists leave from the worker's thread: a receiver that

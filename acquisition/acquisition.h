@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAtomicInteger>
 #include <QByteArray>
 #include <QMutex>
 #include <QObject>
@@ -42,6 +43,9 @@ public:
     explicit acquisition(QObject* parent = nullptr);
     ~acquisition() override;
 
+    // Samples received since the worker was made, live or replayed; any thread.
+    qint64 echantillonsRecus() const { return compteEchantillons.loadRelaxed(); }
+
 signals:
     void newMessage(int type, QString message, int code);
     // A failure after which the acquisition goes on (a line setting refused, a
@@ -55,6 +59,14 @@ signals:
     // when no file could be created). Emitted on the worker's thread before
     // the first breath of that acquisition.
     void analyseCommencee(QString fichier);
+    // The capture file of a live acquisition as it starts, by its absolute
+    // path; empty when nothing is recorded (none could be created, or the disk
+    // refused it since).
+    void fichierEnregistre(QString chemin);
+    // Where a replay is in its file, seconds from the start of the pass, and
+    // the length of the file in seconds (estimated from its size until the
+    // first loop); once a second.
+    void positionRejeu(QString fichier, double secondes, double duree);
 
 public slots:
     void setCapture(bool start);
@@ -93,6 +105,7 @@ private:
     void decoderBlocsComplets();
     void reinitialiserDetecteur();
     void commencerAnalyse(const QString& fichier);
+    void signalerPositionRejeu();
     void signaler(int type, const QString& message, int code);
     void avertir(int type, const QString& message);
     void dansMonThread(std::function<void()> action);
@@ -121,4 +134,11 @@ private:
     bool replaying = false;       // the running acquisition is a replay
     QTimer* writeTimer = nullptr; // hands the capture lines to the kernel while live
     QByteArray readBuffer;        // bytes read and not decoded: a partial block between reads
+    QAtomicInteger<qint64> compteEchantillons{0};
+    // The replay's file name, frequency, lines of the pass so far and lines per
+    // pass (0 until the first loop), on the worker's thread only.
+    QString replayName;
+    double replayFrequence = 100.0;
+    qint64 replayLines = 0;
+    qint64 replayLinesPerPass = 0;
 };

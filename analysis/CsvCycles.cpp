@@ -35,9 +35,10 @@ void ajouterMesure(QStringList& champs, const Cycle::Mesure& m)
 
 QString CsvCycles::entete()
 {
-    return QStringLiteral("debut_s;duree_s;frequence_min;inspiration_s;expiration_s;"
-                          "o2_max;o2_min;o2_moy;co2_max;co2_min;co2_moy;"
-                          "flux_max;flux_min;flux_moy;volume_inspire;volume_expire;fichier\n");
+    return QStringLiteral(
+        "debut_s;duree_s;frequence_min;inspiration_s;expiration_s;"
+        "o2_max;o2_min;o2_moy;co2_max;co2_min;co2_moy;"
+        "flux_max;flux_min;flux_moy;volume_inspire;volume_expire;fichier;apnee_s\n");
 }
 
 QString CsvCycles::ligne(const Cycle& cycle, const QString& fichier)
@@ -54,5 +55,6 @@ QString CsvCycles::ligne(const Cycle& cycle, const QString& fichier)
     else
         champs << QString() << QString();
     champs << texte(fichier);
+    champs << (cycle.apneePrecedente > 0.0 ? secondes(cycle.apneePrecedente) : QString());
     return champs.join(QLatin1Char(';')) + QLatin1Char('\n');
 }

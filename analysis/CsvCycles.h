@@ -19,6 +19,8 @@
 //   volume_expire    and over the expiration; empty when Flux carried nothing
 //   fichier          the capture the breath comes from, between double quotes
 //                    (a quote inside doubled) when it holds ";", a quote, CR or LF
+//   apnee_s          seconds of the apnea that ended when the breath started;
+//                    empty when none did
 class CsvCycles
 {
 public:

@@ -6,7 +6,11 @@
 
 // Estimates the respiratory period from the last 1024 samples of one channel:
 // each start() runs one estimation on this thread, which finds the strongest
-// bin of a 1024-point real FFT and emits its period in seconds.
+// bin of a 1024-point real FFT and emits its period in seconds. Each
+// estimation also tells whether that bin can be breathing at all: a rate
+// between 4 and 150 per minute standing clearly above the rest of the
+// spectrum. Noise or an apnea have a strongest bin too, but its
+// period means nothing.
 class calculPeriode : public QThread
 {
     Q_OBJECT
@@ -20,6 +24,10 @@ public:
 
 signals:
     void newPeriode(double periode);
+    // Emitted by every estimation that had a full window, before newPeriode()
+    // when there is one: false when no bin (or no sensible spectrum) can be
+    // breathing.
+    void respiration(bool visible);
 
 public slots:
     // Called from the acquisition thread for every sample.

@@ -6,6 +6,7 @@
 #include "IndicateurRespiration.h"
 #include "OngletMoyennes.h"
 #include "Tampon.h"
+#include "VeilleDonnees.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
 #include "detecteurCycles.h"
@@ -15,6 +16,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPalette>
 #include <QScreen>
 #include <QStyle>
@@ -23,6 +25,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <qwt_plot_grid.h>
+#include <qwt_text.h>
 
 namespace {
 
@@ -76,8 +79,13 @@ Fenetre::Fenetre(QWidget* parent)
 {
     ui->setupUi(this);
     ui->menuBar->hide();
-    ui->statusBar->hide();
     ui->mainToolBar->hide();
+    // The status bar names the file being recorded or replayed.
+    etat = new QLabel(ui->statusBar);
+    etat->setObjectName(QStringLiteral("etatAcquisition"));
+    etat->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ui->statusBar->addWidget(etat, 1);
+    ui->statusBar->setSizeGripEnabled(false);
 
     // The instantaneous-data tab and the values panel take the window colour, so
     // the panel reads as part of the window rather than as an input field.
@@ -123,6 +131,10 @@ void Fenetre::creerGraphiques()
         if (flux)
             plot->enableAxis(QwtPlot::xBottom);
         plot->setAxisScale(QwtPlot::yLeft, canal.min, canal.max, 0);
+        // Named on screen and in every export: the order alone does not tell them apart.
+        QwtText titre(canal.nom);
+        titre.setFont(plot->axisFont(QwtPlot::yLeft));
+        plot->setAxisTitle(QwtPlot::yLeft, titre);
         plot->setAxisScale(QwtPlot::xBottom, 0, 10, 0);
         if (flux)
             attacherGrille(plot);
@@ -165,6 +177,7 @@ void Fenetre::connecterCommandes()
         connect(echelle, QOverload<int>::of(&QSpinBox::valueChanged), this, &Fenetre::setEchelles);
     connect(ui->radioTemporel, &QRadioButton::toggled, this, &Fenetre::setEchelles);
     connect(ui->radioCycles, &QRadioButton::toggled, this, &Fenetre::modeCycles);
+    connect(calcPeriode, &calculPeriode::respiration, this, &Fenetre::setRespiration);
     connect(calcPeriode, &calculPeriode::newPeriode, this, &Fenetre::setPeriode);
     // The selector announces its choice by signature: the worker takes the text.
     connect(ui->source, SIGNAL(currentIndexChanged(QString)), acq, SLOT(setSource(QString)));
@@ -223,6 +236,31 @@ void Fenetre::creerAnalyseCycles()
     connect(ongletMoyennes, &OngletMoyennes::delaiApneeChange, detecteur,
             &detecteurCycles::setDelaiApnee);
     connect(ui->btnPause, &QPushButton::toggled, ongletMoyennes, &OngletMoyennes::setPause);
+    // One pause for both tabs: the averaged tab's button is the same switch.
+    connect(ongletMoyennes, &OngletMoyennes::pauseDemandee, ui->btnPause, &QPushButton::setChecked);
+    connect(ongletMoyennes, &OngletMoyennes::exportDemande, this, &Fenetre::exportation);
+
+    // The clock's watch over a live acquisition: its silence and apnea go to
+    // both tabs, beside the detector's apnea.
+    veille = new VeilleDonnees([this] { return acq ? acq->echantillonsRecus() : 0; }, this);
+    connect(detecteur, &detecteurCycles::nouveauCycle, veille, &VeilleDonnees::cycleRecu);
+    connect(ongletMoyennes, &OngletMoyennes::delaiApneeChange, veille,
+            &VeilleDonnees::setDelaiApnee);
+    connect(veille, &VeilleDonnees::silence, this, &Fenetre::montrerSilence);
+    connect(veille, &VeilleDonnees::apnee, indicateur, &IndicateurRespiration::setApneeHorloge);
+    connect(veille, &VeilleDonnees::apnee, ongletMoyennes, &OngletMoyennes::setApneeHorloge);
+    // After the apnea delay without a breath the estimator's window holds no
+    // breathing: whatever bin wins, its period is not the patient's.
+    connect(detecteur, &detecteurCycles::apnee, this, [this](bool enApnee) {
+        apneeDetectee = enApnee;
+        suivreApnee();
+    });
+    connect(veille, &VeilleDonnees::apnee, this, [this](bool enApnee) {
+        apneeHorloge = enApnee;
+        suivreApnee();
+    });
+    connect(acq, &acquisition::fichierEnregistre, this, &Fenetre::montrerEnregistrement);
+    connect(acq, &acquisition::positionRejeu, this, &Fenetre::montrerPositionRejeu);
     ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                                 ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
 }

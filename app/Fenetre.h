@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
@@ -11,12 +12,14 @@
 class Graphique;
 class IndicateurRespiration;
 class OngletMoyennes;
+class QLabel;
 class QThread;
 class Tampon;
 class acquisition;
 class calculPeriode;
 class detecteurCycles;
 class Ui_Fenetre;
+class VeilleDonnees;
 
 // The station's main window: the form, the three channel plots, the period
 // estimator and the acquisition worker on its own thread, and the slots that turn
@@ -51,18 +54,28 @@ private slots:
     void setDecalage();
     void setFrequence();
     void setPeriode(double periode);
+    void setRespiration(bool visible);
     void modeCycles();
     void exportation();
     void rejouer(bool start);
     void showMessage(int type, QString message, int code);
     void getPortsSeriesList(QStringList ports);
     void capture(bool start);
+    void montrerSilence(int secondes);
+    void montrerEnregistrement(const QString& chemin);
+    void montrerPositionRejeu(const QString& fichier, double secondes, double duree);
 
 private:
     void creerGraphiques();
     void connecterCommandes();
     void creerAnalyseCycles();
     Graphique* graphique(const QString& canal) const;
+    void afficherPeriode(const QString& valeur, int pluriel);
+    void effacerPeriode();
+    bool periodeSansObjet() const;
+    void suivreApnee();
+    void commencerAffichage();
+    void montrerSource(const QString& texte);
 
     Ui_Fenetre* ui;
     acquisition* acq;
@@ -71,6 +84,17 @@ private:
     detecteurCycles* detecteur; // breath by breath, fed on the acquisition thread
     OngletMoyennes* ongletMoyennes = nullptr;
     IndicateurRespiration* indicateur = nullptr; // rate and apnea, under the values
+    VeilleDonnees* veille = nullptr;             // a live acquisition's data, on the clock
+    QLabel* etat = nullptr;                      // in the status bar: the file recorded or replayed
+    QString sourceAvantRejeu;                    // what the source selector showed before a replay
+    bool sourceRemplacee = false;                // and the replay's file shows in its place
+    // Whether the last estimation found breathing in the spectrum; its period
+    // is shown only then.
+    bool respirationVisible = true;
+    bool apneeDetectee = false;  // told by the breath detector
+    bool apneeHorloge = false;   // told by the clock's watch
+    bool silenceEnCours = false; // no sample for a while during a live capture
+    QElapsedTimer effacement;    // since the period shown was last cleared
     bool pauseActive;
     double periode;
     QPixmap snapshot;

@@ -4,14 +4,20 @@
 #include "ui_Fenetre.h"
 
 #include "Graphique.h"
+#include "IndicateurRespiration.h"
+#include "ModeleCycles.h"
+#include "OngletMoyennes.h"
+#include "VeilleDonnees.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
 
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
 #include <QThread>
+#include <algorithm>
 
 void Fenetre::getPortsSeriesList(QStringList ports)
 {
@@ -43,8 +49,12 @@ void Fenetre::capture(bool start)
         const QString port = ui->source->currentText();
         sourceAffichee = port.isEmpty() ? QString() : tr("port %1").arg(port);
         setDecalage();
+        commencerAffichage();
+        veille->commencer();
     } else {
         calcPeriode->resetData();
+        veille->arreter();
+        etat->clear();
     }
     for (Graphique* plot : qAsConst(graphiques)) {
         if (start)
@@ -56,6 +66,11 @@ void Fenetre::capture(bool start)
 void Fenetre::rejouer(bool start)
 {
     if (!start) {
+        // Only a replay that started put its file in the selector.
+        if (sourceRemplacee)
+            montrerSource(sourceAvantRejeu);
+        sourceRemplacee = false;
+        etat->clear();
         if (acq) {
             acq->setCapture(false);
             acq->setSource(ui->source->currentText());
@@ -75,6 +90,13 @@ void Fenetre::rejouer(bool start)
 
     sourceAffichee = tr("fichier %1").arg(QFileInfo(fichier).fileName());
     setDecalage();
+    commencerAffichage();
+    // The selector shows the file that plays, not the last port; it gets its
+    // text back when the replay ends.
+    sourceAvantRejeu = ui->source->currentText();
+    sourceRemplacee = true;
+    montrerSource(QFileInfo(fichier).fileName());
+    etat->setText(tr("Rejouer : %1").arg(QFileInfo(fichier).fileName()));
     for (Graphique* plot : qAsConst(graphiques)) {
         plot->flushCourbesData();
         plot->capture(true);
@@ -83,6 +105,48 @@ void Fenetre::rejouer(bool start)
         acq->setSource(fichier);
         acq->setCapture(true);
     }
+}
+
+// What is shown of an earlier acquisition goes when a new one starts.
+void Fenetre::commencerAffichage()
+{
+    effacerPeriode();
+    montrerSilence(0);
+}
+
+void Fenetre::montrerSource(const QString& texte)
+{
+    // Without telling the worker: the source it uses is set apart.
+    const QSignalBlocker bloque(ui->source);
+    ui->source->setEditText(texte);
+}
+
+void Fenetre::montrerSilence(int secondes)
+{
+    indicateur->setSilence(secondes);
+    ongletMoyennes->setSilence(secondes);
+    // No data, no period: the last one estimated would be taken for today's.
+    if (secondes > 0 && !silenceEnCours)
+        effacerPeriode();
+    silenceEnCours = secondes > 0;
+}
+
+void Fenetre::montrerEnregistrement(const QString& chemin)
+{
+    // A start reported after the operator stopped again is history.
+    if (!ui->btnCapturer->isChecked())
+        return;
+    etat->setText(chemin.isEmpty() ? tr("Aucun enregistrement")
+                                   : tr("Enregistrement : %1").arg(chemin));
+}
+
+void Fenetre::montrerPositionRejeu(const QString& fichier, double secondes, double duree)
+{
+    if (!ui->btnRejouer->isChecked())
+        return;
+    etat->setText(tr("Rejouer : %1 — %2 / %3")
+                      .arg(fichier, ModeleCycles::temps(secondes),
+                           ModeleCycles::temps(std::max(duree, secondes))));
 }
 
 void Fenetre::showMessage(int type, QString message, int code)

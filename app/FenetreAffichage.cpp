@@ -90,13 +90,57 @@ void Fenetre::modeCycles()
 
 void Fenetre::setPeriode(double nouvellePeriode)
 {
+    // A strongest bin that cannot be breathing has a period that means
+    // nothing: it neither shows nor sizes the cycles mode.
+    if (!respirationVisible || periodeSansObjet())
+        return;
     periode = nouvellePeriode;
     if (pauseActive)
         return;
-    const QString ligne =
-        tr("%1 seconde(s)", nullptr, static_cast<int>(std::ceil(periode))).arg(periode, 0, 'g');
+    afficherPeriode(QString::number(periode, 'g'), static_cast<int>(std::ceil(periode)));
+    modeCycles();
+}
+
+void Fenetre::setRespiration(bool visible)
+{
+    if (periodeSansObjet())
+        return;
+    respirationVisible = visible;
+    if (!visible && !pauseActive)
+        afficherPeriode(QStringLiteral("--"), 0);
+}
+
+void Fenetre::afficherPeriode(const QString& valeur, int pluriel)
+{
+    const QString ligne = tr("%1 seconde(s)", nullptr, pluriel).arg(valeur);
     ui->valeursTexte->setText(
         "<center><b><span style=\"font-size:14px;\" >" + tr("Période respiratoire") +
         "</span><br/><span style=\"font-size:12px;\" >" + ligne + "</span></b></center>");
-    modeCycles();
+}
+
+// A new capture or replay, or data that stopped: no period of what came before
+// stays on screen, and none is estimated from it.
+void Fenetre::effacerPeriode()
+{
+    calcPeriode->resetData();
+    effacement.start();
+    periode = 0.0;
+    respirationVisible = true;
+    if (!pauseActive)
+        afficherPeriode(QStringLiteral("--"), 0);
+}
+
+// No data or an apnea, no period. And an estimation that copied its window before the
+// data was forgotten may still report it: as the next one needs a whole new
+// window of samples, whatever comes within moments of the reset is its.
+bool Fenetre::periodeSansObjet() const
+{
+    return silenceEnCours || apneeDetectee || apneeHorloge ||
+           (effacement.isValid() && effacement.elapsed() < 500);
+}
+
+void Fenetre::suivreApnee()
+{
+    if ((apneeDetectee || apneeHorloge) && !pauseActive)
+        afficherPeriode(QStringLiteral("--"), 0);
 }

@@ -1,5 +1,6 @@
 #include "GraphiqueCycleMoyen.h"
 
+#include <QFontMetrics>
 #include <QPen>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
@@ -28,6 +29,19 @@ GraphiqueCycleMoyen::GraphiqueCycleMoyen(const QString& nomCanal, CycleMoyen::Ca
     moyenne->setZ(20);
     moyenne->attach(this);
     setAutoReplot(false);
+}
+
+// As many value labels as the height holds without one running into the next.
+void GraphiqueCycleMoyen::resizeEvent(QResizeEvent* event)
+{
+    QwtPlot::resizeEvent(event);
+    const int hauteurLigne = QFontMetrics(axisFont(QwtPlot::yLeft)).height();
+    const int graduations =
+        std::max(3, std::min(8, canvas()->height() * 2 / (3 * std::max(1, hauteurLigne))));
+    if (graduations != axisMaxMajor(QwtPlot::yLeft)) {
+        setAxisMaxMajor(QwtPlot::yLeft, graduations);
+        replot();
+    }
 }
 
 void GraphiqueCycleMoyen::setTitreTemps(bool affiche)

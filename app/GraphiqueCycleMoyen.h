@@ -28,6 +28,9 @@ public:
     int nombreCycles() const { return cyclesTraces; }
     const QwtPlotCurve* courbeMoyenne() const { return moyenne; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     CycleMoyen::Canal quoi;
     QColor couleur;

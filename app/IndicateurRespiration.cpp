@@ -2,48 +2,112 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QVBoxLayout>
 #include <cmath>
 
-IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool centre)
-    : QWidget(parent), frequence(new QLabel(this)), apnee(new QLabel(tr("Apnée"), this))
+namespace {
+
+const char* const kRouge = "QLabel { color: white; background-color: #c00000; "
+                           "font-weight: bold; padding: 1px 6px; }";
+
+} // namespace
+
+IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool auCentre)
+    : QWidget(parent), centre(auCentre), frequence(new QLabel(this)),
+      apnee(new QLabel(tr("Apnée"), this)), silence(new QLabel(this)), parMinute(std::nan(""))
 {
-    auto* disposition = new QHBoxLayout(this);
-    disposition->setContentsMargins(0, 0, 0, 0);
-    if (centre)
+    auto* pile = new QVBoxLayout(this);
+    pile->setContentsMargins(0, 0, 0, 0);
+    pile->setSpacing(2);
+    auto* disposition = new QHBoxLayout;
+    if (auCentre)
         disposition->addStretch();
     disposition->addWidget(frequence);
-    disposition->addWidget(apnee);
+    disposition->addWidget(apnee, 0, Qt::AlignVCenter);
     disposition->addStretch();
+    pile->addLayout(disposition);
+    pile->addWidget(silence, 0, auCentre ? Qt::AlignHCenter : Qt::AlignLeft);
+
     frequence->setObjectName(QStringLiteral("frequenceRespiratoire"));
+    frequence->setTextFormat(Qt::RichText);
+    frequence->setAlignment(auCentre ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+
     apnee->setObjectName(QStringLiteral("apnee"));
-    apnee->setStyleSheet(QStringLiteral("QLabel { color: white; background-color: #c00000; "
-                                        "font-weight: bold; padding: 1px 6px; }"));
-    // The line keeps its height whether the indicator shows or not.
+    apnee->setStyleSheet(QLatin1String(kRouge));
+    silence->setObjectName(QStringLiteral("silence"));
+    silence->setStyleSheet(QLatin1String(kRouge));
+    // The rate line keeps its height whether the indicator shows or not.
     QSizePolicy politique = apnee->sizePolicy();
     politique.setRetainSizeWhenHidden(true);
     apnee->setSizePolicy(politique);
     apnee->hide();
-    setFrequence(std::nan(""));
+    silence->hide();
+    afficher();
 }
 
-void IndicateurRespiration::setFrequence(double parMinute)
+void IndicateurRespiration::setFrequence(double valeur, int cycles)
 {
-    const QString valeur =
-        std::isfinite(parMinute) ? QString::number(parMinute, 'f', 1) : QStringLiteral("--");
-    frequence->setText(tr("Fréquence respiratoire : %1 /min").arg(valeur));
+    parMinute = valeur;
+    nombre = cycles;
+    afficher();
 }
 
 void IndicateurRespiration::setApnee(bool enApnee)
 {
+    apneeDetectee = enApnee;
+    afficher();
+}
+
+void IndicateurRespiration::setApneeHorloge(bool enApnee)
+{
+    apneeHorloge = enApnee;
+    afficher();
+}
+
+void IndicateurRespiration::setSilence(int secondes)
+{
+    silence->setText(secondes > 0 ? tr("Aucune donnée reçue depuis %1 s").arg(secondes)
+                                  : QString());
+    silence->setVisible(secondes > 0);
+}
+
+// During an apnea the last breaths' rate is history, not the rate now.
+void IndicateurRespiration::afficher()
+{
+    const bool enApnee = apneeDetectee || apneeHorloge;
     apnee->setVisible(enApnee);
+    const bool connue = std::isfinite(parMinute) && !enApnee;
+    texte = tr("Fréquence respiratoire : %1 /min")
+                .arg(connue ? QString::number(parMinute, 'f', 1) : QStringLiteral("--"));
+    if (connue && nombre > 0)
+        texte += QLatin1Char(' ') + tr("(moyenne de %n cycle(s))", nullptr, nombre);
+    // Larger than the period above it: this is the figure read from afar. In
+    // the values panel the rate stands on a line of its own, so that the
+    // panel stays narrow; in a row of controls it all goes on one line.
+    const QString valeur = (connue ? QString::number(parMinute, 'f', 1) : QStringLiteral("--")) +
+                           QStringLiteral("&nbsp;/min");
+    QString html = QStringLiteral("<span style=\"font-size:16px; font-weight:bold;\">") +
+                   tr("Fréquence respiratoire :").toHtmlEscaped() +
+                   (centre ? QStringLiteral("<br/><span style=\"font-size:20px;\">")
+                           : QStringLiteral(" <span>")) +
+                   valeur + QStringLiteral("</span></span>");
+    if (connue && nombre > 0)
+        html += centre ? QStringLiteral("<br/>") + tr("moyenne de %n cycle(s)", nullptr, nombre)
+                       : QLatin1Char(' ') + tr("(%n cycle(s))", nullptr, nombre);
+    frequence->setText(html);
 }
 
 QString IndicateurRespiration::texteFrequence() const
 {
-    return frequence->text();
+    return texte;
 }
 
 bool IndicateurRespiration::apneeAffichee() const
 {
     return !apnee->isHidden();
+}
+
+QString IndicateurRespiration::texteSilence() const
+{
+    return silence->text();
 }

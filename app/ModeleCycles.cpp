@@ -1,5 +1,6 @@
 #include "ModeleCycles.h"
 
+#include <QColor>
 #include <algorithm>
 #include <cmath>
 
@@ -21,11 +22,18 @@ QVariant ModeleCycles::data(const QModelIndex& index, int role) const
         return QVariant();
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignRight | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole)
-        return QVariant();
     const Cycle& cycle = aLaLigne(index.row());
     const int colonne = index.column();
+    if (role == Qt::BackgroundRole)
+        return cycle.apneePrecedente > 0.0 ? QVariant(QColor(255, 215, 215)) : QVariant();
+    if (role == Qt::ToolTipRole && cycle.apneePrecedente > 0.0)
+        return tr("Premier cycle après une apnée de %1 s")
+            .arg(QString::number(cycle.apneePrecedente, 'f', 1));
+    if (role != Qt::DisplayRole)
+        return QVariant();
     if ((colonne == VolumeInspire || colonne == VolumeExpire) && !cycle.fluxPresent)
+        return QString();
+    if (colonne == Apnee && !(cycle.apneePrecedente > 0.0))
         return QString();
     return texte(colonne, valeur(cycle, colonne));
 }
@@ -50,17 +58,19 @@ QVariant ModeleCycles::headerData(int section, Qt::Orientation orientation, int 
     case Expiration:
         return tr("Expiration\n(s)");
     case O2Inspire:
-        return tr("O2\ninspiré");
+        return tr("O2 inspiré\n(max)");
     case O2Expire:
-        return tr("O2\nexpiré");
+        return tr("O2 expiré\n(min)");
     case CO2Max:
-        return tr("CO2\nmax");
+        return tr("CO2 télé-\nexpiratoire\n(max)");
     case CO2Min:
-        return tr("CO2\nmin");
+        return tr("CO2 inspiré\n(min)");
     case VolumeInspire:
         return tr("Volume\ninspiré");
     case VolumeExpire:
         return tr("Volume\nexpiré");
+    case Apnee:
+        return tr("Apnée\n(s)");
     default:
         return QVariant();
     }
@@ -145,6 +155,8 @@ double ModeleCycles::valeur(const Cycle& cycle, int colonne)
         return cycle.volumeInspire;
     case VolumeExpire:
         return cycle.volumeExpire;
+    case Apnee:
+        return cycle.apneePrecedente;
     default:
         return 0.0;
     }
@@ -171,7 +183,13 @@ QString ModeleCycles::texte(int colonne, double v)
     case Expiration:
         return QString::number(v, 'f', 2);
     case Frequence:
+    case Apnee:
         return QString::number(v, 'f', 1);
+    case CO2Max:
+    case CO2Min:
+        // A gas fraction is never negative: below zero is the sensor's noise
+        // around an empty channel, not a value.
+        return v < 0.0 ? QStringLiteral("< 0") : QString::number(v, 'f', 2);
     default:
         return QString::number(v, 'f', 2);
     }
@@ -179,6 +197,9 @@ QString ModeleCycles::texte(int colonne, double v)
 
 Statistique ModeleCycles::statistique(int colonne, int nombre) const
 {
+    // The apneas are not a measure of every breath: no mean over the others.
+    if (colonne == Apnee)
+        return Statistique::de({});
     const bool volume = colonne == VolumeInspire || colonne == VolumeExpire;
     const size_t depuis = tous.size() - std::min(tous.size(), size_t(std::max(nombre, 0)));
     std::vector<double> valeurs;

@@ -8,7 +8,8 @@
 #include <vector>
 
 // The breaths of the current capture or replay as a table, newest first: one
-// row per breath, one column per measure. Every breath is kept, up to
+// row per breath, one column per measure; a breath that ended an apnea is
+// marked by its colour and the apnea's length. Every breath is kept, up to
 // capaciteMax (the oldest then leave), for the table, the statistics and the
 // export.
 class ModeleCycles : public QAbstractTableModel
@@ -28,6 +29,7 @@ public:
         CO2Min,
         VolumeInspire,
         VolumeExpire,
+        Apnee, // the apnea that ended when the breath started
         NombreColonnes
     };
     // More than a day of breathing at 100 breaths a minute.

@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -95,12 +96,26 @@ QWidget* OngletMoyennes::creerCommandes()
     exporter = new QPushButton(tr("Exporter les cycles"), commandes);
     exporter->setObjectName(QStringLiteral("btnExporterCycles"));
     ligne->addWidget(exporter);
+    ligne->addSpacing(8);
+
+    pause = new QPushButton(tr("Pause"), commandes);
+    pause->setObjectName(QStringLiteral("btnPauseMoyennes"));
+    pause->setCheckable(true);
+    // Checked, it reads as the state the tab is in.
+    pause->setStyleSheet(QStringLiteral("QPushButton:checked { color: white; "
+                                        "background-color: #c06000; font-weight: bold; }"));
+    ligne->addWidget(pause);
+    exporterGraphique = new QPushButton(tr("Exporter graphique"), commandes);
+    exporterGraphique->setObjectName(QStringLiteral("btnExporterMoyennes"));
+    ligne->addWidget(exporterGraphique);
 
     connect(moyenneSur, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &OngletMoyennes::actualiser);
     connect(delaiApnee, QOverload<int>::of(&QSpinBox::valueChanged), this,
             [this](int secondes) { emit delaiApneeChange(secondes); });
     connect(exporter, &QPushButton::clicked, this, &OngletMoyennes::exporterCycles);
+    connect(pause, &QPushButton::toggled, this, &OngletMoyennes::pauseDemandee);
+    connect(exporterGraphique, &QPushButton::clicked, this, &OngletMoyennes::exportDemande);
     return commandes;
 }
 
@@ -136,12 +151,15 @@ QWidget* OngletMoyennes::creerGraphiques()
         tr("Fréquence (/min)"), {{tr("Fréquence"), ModeleCycles::Frequence, QColor(0, 0, 139)}},
         graphiques);
     tendanceFrequence->setObjectName(QStringLiteral("tendanceFrequence"));
+    // A change of a fraction of a breath a minute is no trend to show.
+    tendanceFrequence->setEtendueMin(10.0);
     tendanceO2 =
         new GraphiqueTendance(tr("O2"),
-                              {{tr("O2 inspiré"), ModeleCycles::O2Inspire, QColor(0, 0, 139)},
-                               {tr("O2 expiré"), ModeleCycles::O2Expire, QColor(200, 90, 0)}},
+                              {{tr("O2 inspiré (max)"), ModeleCycles::O2Inspire, QColor(0, 0, 139)},
+                               {tr("O2 expiré (min)"), ModeleCycles::O2Expire, QColor(200, 90, 0)}},
                               graphiques);
     tendanceO2->setObjectName(QStringLiteral("tendanceO2"));
+    tendanceO2->setEtendueMin(2.0);
     droite->addWidget(tendanceFrequence);
     droite->addWidget(tendanceO2);
     colonnes->addLayout(droite, 1);
@@ -268,10 +286,25 @@ void OngletMoyennes::setApnee(bool enApnee)
     indicateur->setApnee(enApnee);
 }
 
-void OngletMoyennes::setPause(bool pause)
+void OngletMoyennes::setApneeHorloge(bool enApnee)
 {
-    enPause = pause;
-    if (pause || attente.empty())
+    indicateur->setApneeHorloge(enApnee);
+}
+
+void OngletMoyennes::setSilence(int secondes)
+{
+    indicateur->setSilence(secondes);
+}
+
+void OngletMoyennes::setPause(bool pauseDemandee)
+{
+    enPause = pauseDemandee;
+    {
+        const QSignalBlocker bloque(pause);
+        pause->setChecked(pauseDemandee);
+    }
+    pause->setText(pauseDemandee ? tr("En pause") : tr("Pause"));
+    if (pauseDemandee || attente.empty())
         return;
     const std::vector<Cycle> nouveaux = std::exchange(attente, {});
     const QVector<FormeCycle> formesNouvelles = std::exchange(formesEnAttente, {});
@@ -287,7 +320,7 @@ void OngletMoyennes::setEchelles(double co2Min, double co2Max, double o2Min, dou
         if (isVisible())
             cyclesMoyens[c]->replot();
     }
-    tendanceO2->setAxisScale(QwtPlot::yLeft, o2Min, o2Max);
+    tendanceO2->imposerEchelle(o2Min, o2Max);
     if (isVisible())
         tendanceO2->replot();
 }
@@ -296,7 +329,8 @@ void OngletMoyennes::setEchelles(double co2Min, double co2Max, double o2Min, dou
 // statistics and, soon, the plots.
 void OngletMoyennes::actualiser()
 {
-    emit frequenceChangee(frequenceMoyenne());
+    emit frequenceChangee(frequenceMoyenne(),
+                          int(std::min(cycles->cycles().size(), size_t(nombreMoyenne()))));
     mettreAJourStatistiques();
     planifierTrace();
 }

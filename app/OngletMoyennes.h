@@ -23,8 +23,9 @@ class QTimer;
 // last breaths drawn over each other with their mean, the table of all the
 // breaths with the mean and standard deviation of the last ones, the trends
 // of the rate and of O2 over the whole acquisition, and the export of the
-// table as CSV. Paused with the plots: breaths that come meanwhile wait and are
-// shown on resume. Nothing is drawn while the tab is hidden.
+// table as CSV. Paused with the plots, by its own pause button or the first
+// tab's, which are one switch: breaths that come meanwhile wait and are shown
+// on resume. Nothing is drawn while the tab is hidden.
 class OngletMoyennes : public QWidget
 {
     Q_OBJECT
@@ -48,14 +49,21 @@ public:
     static QString nomPropose(const QDateTime& moment);
 
 signals:
-    void frequenceChangee(double parMinute);
+    // The mean rate of the last `nombre` breaths.
+    void frequenceChangee(double parMinute, int nombre);
     void delaiApneeChange(double secondes);
+    // The tab's own pause and plots export, which the window shares with the
+    // first tab's.
+    void pauseDemandee(bool pause);
+    void exportDemande();
 
 public slots:
     // A new capture or replay of `fichier` begins: everything is forgotten.
     void reinitialiser(const QString& fichier);
     void ajouterCycle(const Cycle& cycle, const FormeCycle& forme);
     void setApnee(bool enApnee);
+    void setApneeHorloge(bool enApnee);
+    void setSilence(int secondes);
     void setPause(bool pause);
     void setEchelles(double co2Min, double co2Max, double o2Min, double o2Max, double fluxMin,
                      double fluxMax);
@@ -89,6 +97,8 @@ private:
     QSpinBox* moyenneSur;
     QSpinBox* delaiApnee;
     QPushButton* exporter;
+    QPushButton* pause;
+    QPushButton* exporterGraphique;
     QWidget* graphiques;
     QList<GraphiqueCycleMoyen*> cyclesMoyens;
     GraphiqueTendance* tendanceFrequence;

@@ -54,30 +54,34 @@ void usage(const char* program, std::FILE* out)
 {
     std::fprintf(
         out,
-        "Usage: %s [options] [DEVICE]\n"
-        "Plays the breath gas analyser: streams unsigned 16-bit little-endian samples\n"
-        "on a new pseudo-terminal (its slave path is printed on stdout) or on DEVICE.\n"
+        "Utilisation : %s [options] [PÉRIPHÉRIQUE]\n"
+        "Joue l'analyseur de gaz respiratoires : envoie des échantillons de 16 bits non\n"
+        "signés, octet de poids faible en premier, sur un nouveau pseudo-terminal (le\n"
+        "chemin de son esclave est écrit sur la sortie standard) ou sur PÉRIPHÉRIQUE.\n"
         "\n"
-        "  -r, --rate N         samples per second (default 100)\n"
-        "  -p, --period S       breathing period in seconds (default 4)\n"
-        "  -n, --count N        stop after N samples (default: until SIGINT/SIGTERM)\n"
-        "  -b, --bytes N        bytes per write, 1 or more (default 16)\n"
-        "  -f, --fast           write as fast as the reader takes the bytes\n"
-        "  -s, --seed N         noise seed (default 1); same seed, same samples\n"
-        "  -d, --dump FILE      also write the capture lines the station should record\n"
-        "                       for these samples (\"0;value;0\" CR LF) to FILE\n"
-        "      --dump-only      write the dump and exit, without any output device\n"
-        "      --serve          on a pseudo-terminal, start again for the next reader each\n"
-        "                       time one closes the slave, until stopped\n"
-        "      --no-wait        on a pseudo-terminal, stream at once instead of waiting\n"
-        "                       for a reader to open the slave\n"
-        "      --start-delay MS wait MS milliseconds after the reader opened the slave,\n"
-        "                       to let it configure the line (default 200)\n"
-        "  -h, --help           this text\n"
-        "  -v, --version        the version\n"
+        "  -r, --rate N         échantillons par seconde (100 par défaut)\n"
+        "  -p, --period S       période respiratoire en secondes (4 par défaut)\n"
+        "  -n, --count N        s'arrête après N échantillons (par défaut : à SIGINT ou\n"
+        "                       SIGTERM)\n"
+        "  -b, --bytes N        octets par écriture, 1 ou plus (16 par défaut)\n"
+        "  -f, --fast           écrit aussi vite que le lecteur prend les octets\n"
+        "  -s, --seed N         graine du bruit (1 par défaut) ; même graine, mêmes\n"
+        "                       échantillons\n"
+        "  -d, --dump FICHIER   écrit aussi dans FICHIER les lignes de capture que la\n"
+        "                       station doit enregistrer pour ces échantillons\n"
+        "                       (\"0;valeur;0\" CR LF)\n"
+        "      --dump-only      écrit ces lignes et s'arrête, sans périphérique de sortie\n"
+        "      --serve          sur un pseudo-terminal, recommence pour le lecteur suivant\n"
+        "                       chaque fois qu'un lecteur ferme l'esclave, jusqu'à l'arrêt\n"
+        "      --no-wait        sur un pseudo-terminal, envoie tout de suite au lieu\n"
+        "                       d'attendre qu'un lecteur ouvre l'esclave\n"
+        "      --start-delay MS attend MS millisecondes après l'ouverture de l'esclave par\n"
+        "                       le lecteur, le temps qu'il règle la ligne (200 par défaut)\n"
+        "  -h, --help           cette aide\n"
+        "  -v, --version        la version\n"
         "\n"
-        "On a pseudo-terminal the simulator ends when the reader closes the slave\n"
-        "after the last sample, or when it receives SIGINT or SIGTERM.\n",
+        "Sur un pseudo-terminal, le simulateur s'arrête quand le lecteur ferme l'esclave\n"
+        "après le dernier échantillon, ou à la réception de SIGINT ou SIGTERM.\n",
         program);
 }
 
@@ -105,7 +109,7 @@ int parseOptions(int argc, char** argv, Options& options)
         const std::string arg = argv[i];
         auto needValue = [&](const char*& value) {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "simulateur: %s needs a value\n", arg.c_str());
+                std::fprintf(stderr, "simulateur : %s attend une valeur\n", arg.c_str());
                 return false;
             }
             value = argv[++i];
@@ -156,17 +160,17 @@ int parseOptions(int argc, char** argv, Options& options)
                 return 1;
             options.startDelayMs = static_cast<long>(integer);
         } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "simulateur: unknown option %s\n", arg.c_str());
+            std::fprintf(stderr, "simulateur : option inconnue %s\n", arg.c_str());
             return 1;
         } else if (options.device.empty()) {
             options.device = arg;
         } else {
-            std::fprintf(stderr, "simulateur: only one device may be given\n");
+            std::fprintf(stderr, "simulateur : un seul périphérique à la fois\n");
             return 1;
         }
     }
     if (options.dumpOnly && (options.dumpPath.empty() || options.count < 0)) {
-        std::fprintf(stderr, "simulateur: --dump-only needs --dump and --count\n");
+        std::fprintf(stderr, "simulateur : --dump-only demande --dump et --count\n");
         return 1;
     }
     return 0;
@@ -278,12 +282,12 @@ size_t writeAll(int fd, const unsigned char* data, size_t size)
             if (errno == EAGAIN) {
                 pollfd p{fd, POLLOUT, 0};
                 if (poll(&p, 1, 100) > 0 && (p.revents & (POLLHUP | POLLERR))) {
-                    std::fprintf(stderr, "simulateur: the reader went away\n");
+                    std::fprintf(stderr, "simulateur : le lecteur est parti\n");
                     break;
                 }
                 continue;
             }
-            std::fprintf(stderr, "simulateur: write: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "simulateur : écriture : %s\n", std::strerror(errno));
             break;
         }
         done += static_cast<size_t>(n);
@@ -298,13 +302,14 @@ int openPseudoTerminal(std::string& slavePath, int* keptSlave)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) {
-        std::fprintf(stderr, "simulateur: posix_openpt: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "simulateur : posix_openpt : %s\n", std::strerror(errno));
         return -1;
     }
     char name[256];
     if (grantpt(master) != 0 || unlockpt(master) != 0 ||
         ptsname_r(master, name, sizeof name) != 0) {
-        std::fprintf(stderr, "simulateur: pseudo-terminal setup: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "simulateur : préparation du pseudo-terminal : %s\n",
+                     std::strerror(errno));
         close(master);
         return -1;
     }
@@ -313,7 +318,7 @@ int openPseudoTerminal(std::string& slavePath, int* keptSlave)
     // translates bytes; the setting lives as long as the master is open.
     const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave < 0) {
-        std::fprintf(stderr, "simulateur: open %s: %s\n", name, std::strerror(errno));
+        std::fprintf(stderr, "simulateur : ouverture de %s : %s\n", name, std::strerror(errno));
         close(master);
         return -1;
     }
@@ -334,7 +339,8 @@ int openDevice(const std::string& path)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        std::fprintf(stderr, "simulateur: open %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "simulateur : ouverture de %s : %s\n", path.c_str(),
+                     std::strerror(errno));
         return -1;
     }
     termios settings{};
@@ -438,8 +444,8 @@ int main(int argc, char** argv)
     if (!options.dumpPath.empty()) {
         dump = options.dumpPath == "-" ? stdout : std::fopen(options.dumpPath.c_str(), "wb");
         if (!dump) {
-            std::fprintf(stderr, "simulateur: cannot write %s: %s\n", options.dumpPath.c_str(),
-                         std::strerror(errno));
+            std::fprintf(stderr, "simulateur : écriture de %s impossible : %s\n",
+                         options.dumpPath.c_str(), std::strerror(errno));
             return 1;
         }
     }
@@ -487,6 +493,6 @@ int main(int argc, char** argv)
     if (keptSlave >= 0)
         close(keptSlave);
     close(fd);
-    std::fprintf(stderr, "simulateur: %lld samples sent\n", sent);
+    std::fprintf(stderr, "simulateur : %lld échantillons envoyés\n", sent);
     return 0;
 }

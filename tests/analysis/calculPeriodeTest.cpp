@@ -57,6 +57,8 @@ private slots:
     void periodOfStrongestBin();
     void signalsWithoutPeriodEmitNothing_data();
     void signalsWithoutPeriodEmitNothing();
+    void onlyABreathingRhythmCountsAsBreathing_data();
+    void onlyABreathingRhythmCountsAsBreathing();
     void feedingWhileEstimatingStaysConsistent();
     void destructionWaitsForRunningEstimation();
 
@@ -260,6 +262,48 @@ void calculPeriodeTest::signalsWithoutPeriodEmitNothing()
     }
     const QList<double> periods = estimate(estimator);
     QVERIFY2(periods.isEmpty(), qPrintable(QString::number(periods.value(0))));
+}
+
+void calculPeriodeTest::onlyABreathingRhythmCountsAsBreathing_data()
+{
+    QTest::addColumn<int>("bin");
+    QTest::addColumn<double>("noise"); // uniform, +- this
+    QTest::addColumn<double>("fe");
+    QTest::addColumn<bool>("breathing");
+    QTest::newRow("3 cycles in 10 s, noisy") << 3 << 0.4 << 100.0 << true;
+    QTest::newRow("apnea: noise only") << 0 << 0.4 << 100.0 << false;
+    QTest::newRow("400 cycles in 10 s: faster than breathing") << 400 << 0.0 << 100.0 << false;
+    QTest::newRow("3 cycles in 1024 s: slower than breathing") << 3 << 0.0 << 1.0 << false;
+    QTest::newRow("constant") << 0 << 0.0 << 100.0 << false;
+}
+
+// The period of the strongest bin is still emitted as it is; whether it can be
+// breathing is told before it, at every estimation.
+void calculPeriodeTest::onlyABreathingRhythmCountsAsBreathing()
+{
+    QFETCH(int, bin);
+    QFETCH(double, noise);
+    QFETCH(double, fe);
+    QFETCH(bool, breathing);
+    calculPeriode estimator(nullptr);
+    estimator.setFe(fe);
+    std::uint64_t state = 7; // a fixed generator
+    feed(
+        estimator,
+        [&](int m) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            const double u = double(state >> 11) / 9007199254740992.0 - 0.5;
+            return 55.0 + (bin ? 7.0 * binSine(bin, m) : 0.0) + 2.0 * noise * u;
+        },
+        window);
+    QSignalSpy told(&estimator, &calculPeriode::respiration);
+    QSignalSpy periods(&estimator, &calculPeriode::newPeriode);
+    estimator.start();
+    estimator.wait();
+    QCOMPARE(told.count(), 1);
+    QCOMPARE(told.at(0).at(0).toBool(), breathing);
+    if (breathing)
+        QCOMPARE(periods.count(), 1);
 }
 
 // The acquisition thread keeps adding samples of a sine of period 1024/3

@@ -8,6 +8,7 @@
 #include "SimulateurInstrument.h"
 
 #include "Graphique.h"
+#include "IndicateurRespiration.h"
 #include "Tampon.h"
 
 #include <QAbstractButton>
@@ -16,7 +17,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QLabel>
 #include <QProcess>
+#include <QSpinBox>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -223,6 +226,41 @@ private slots:
         const QByteArray recu = capture.readAll();
         QVERIFY(lignes(recu).size() >= 100);
         verifierPrefixe(recu, capturesAttendues(lignes(recu).size() + 10));
+    }
+
+    // An instrument that sends 15 s of breathing at once, then nothing while
+    // its line stays open: the silence, then the apnea show on the clock, the
+    // rate and the period give way to "--", and the status bar names the file.
+    void silentInstrumentIsToldOnTheClock()
+    {
+        const QStringList options{"--period", "3", "--count", "1504"}; // whole blocks
+        Simulateur simulateur(options + QStringList{"--fast"});
+        controle<QSpinBox>("delaiApnee")->setValue(10);
+        choisirSource(simulateur.port);
+        QTest::mouseClick(controle<QAbstractButton>("btnCapturer"), Qt::LeftButton);
+        QTRY_VERIFY(!fichierCapture().isEmpty());
+        QTRY_COMPARE(controle<QLabel>("etatAcquisition")->text(),
+                     "Enregistrement : " + QFileInfo(fichierCapture()).absoluteFilePath());
+        const qint64 recu = Simulateur::lignesAttendues(options).size();
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(fichierCapture()).size(), recu, 5000);
+
+        auto* instantane = controle<IndicateurRespiration>("indicateurRespiration");
+        auto* moyennes = controle<IndicateurRespiration>("indicateurMoyennes");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            instantane->texteSilence().startsWith("Aucune donnée reçue depuis"), 8000);
+        QCOMPARE(moyennes->texteSilence(), instantane->texteSilence());
+        QVERIFY2(controle<QTextEdit>("valeursTexte")->toPlainText().contains("--"),
+                 qPrintable(controle<QTextEdit>("valeursTexte")->toPlainText()));
+        QVERIFY(!instantane->apneeAffichee());
+        // The last breath came at most 15 s of samples ago; 10 s on, apnea.
+        QTRY_VERIFY_WITH_TIMEOUT(instantane->apneeAffichee(), 15000);
+        QVERIFY(moyennes->apneeAffichee());
+        QVERIFY2(instantane->texteFrequence().contains("-- /min"),
+                 qPrintable(instantane->texteFrequence()));
+
+        QTest::mouseClick(controle<QAbstractButton>("btnCapturer"), Qt::LeftButton);
+        QTRY_VERIFY(instantane->texteSilence().isEmpty() && !instantane->apneeAffichee());
+        QVERIFY(controle<QLabel>("etatAcquisition")->text().isEmpty());
     }
 
     void closingDuringACaptureLeavesACompleteFile()

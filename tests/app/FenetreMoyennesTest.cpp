@@ -18,12 +18,14 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <qwt_plot_curve.h>
 
 #include <cmath>
@@ -34,12 +36,13 @@ namespace {
 const double kPeriode = 3.0; // seconds, the simulator's breathing
 
 // The breath table souffles writes for a capture file, header first.
-QByteArray tableSouffles(const QString& capture, int delaiApnee = 20)
+QByteArray tableSouffles(const QString& capture, int delaiApnee = 20, int frequence = 100)
 {
     QProcess souffles;
     souffles.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     souffles.start(QStringLiteral(STATION_SOUFFLES),
-                   {"--frequence", "100", "--apnee", QString::number(delaiApnee), capture});
+                   {"--frequence", QString::number(frequence), "--apnee",
+                    QString::number(delaiApnee), capture});
     souffles.waitForFinished(30000);
     return souffles.readAllStandardOutput();
 }
@@ -256,6 +259,7 @@ private slots:
         auto* moyennes = controle<IndicateurRespiration>("indicateurMoyennes");
         QTRY_VERIFY_WITH_TIMEOUT(instantane->apneeAffichee(), 15000);
         QVERIFY(moyennes->apneeAffichee());
+        QVERIFY(controle<QTextEdit>("valeursTexte")->toPlainText().contains("-- seconde(s)"));
         QTRY_VERIFY_WITH_TIMEOUT(!instantane->apneeAffichee(), 8000);
         QVERIFY(!moyennes->apneeAffichee());
 
@@ -275,13 +279,16 @@ private slots:
             QDir(QStringLiteral(STATION_TEST_OUTPUT)).filePath("donnees-moyennees.png"));
 
         // With this tab current, the plots export shows its plots, frozen by
-        // the pause as the screen is.
-        cliquer("btnPause");
+        // the pause as the screen is. The tab's own pause is the first tab's,
+        // and says so; its own export is the first tab's too.
+        cliquer("btnPauseMoyennes");
+        QVERIFY(controle<QAbstractButton>("btnPause")->isChecked());
+        QCOMPARE(controle<QAbstractButton>("btnPauseMoyennes")->text(), QString("En pause"));
         QTest::qWait(300);
         const QImage fige = onglet()->zoneGraphiques()->grab().toImage();
         for (const char* nom : {"moyennes.png", "moyennes.pdf", "moyennes.svg"}) {
             DialogueAutomatique operateur(QDir::current().absoluteFilePath(nom));
-            cliquer("btnExporter");
+            cliquer(QByteArray(nom).endsWith("png") ? "btnExporterMoyennes" : "btnExporter");
             QTRY_COMPARE(operateur.vus, 1);
             QTRY_VERIFY2(QFileInfo(nom).size() > 0, nom);
         }
@@ -298,7 +305,46 @@ private slots:
         QVERIFY(svg.open(QIODevice::ReadOnly));
         QVERIFY(svg.readAll().contains("Temps depuis le d"));
         cliquer("btnPause");
+        QVERIFY(!controle<QAbstractButton>("btnPauseMoyennes")->isChecked());
         cliquer("btnRejouer");
+    }
+
+    // A replay of 10 s of breathing, played at twice the pace, past its loop:
+    // the table only ever holds one pass, the file's breaths as the batch
+    // tool finds them; the status bar and the selector name the file.
+    void replayLoopIsANewPassOverTheFile()
+    {
+        QFile fichier("boucle.csv");
+        QVERIFY(fichier.open(QIODevice::WriteOnly));
+        fichier.write(Simulateur::lignesAttendues({"--period", "2", "--count", "2000"}));
+        fichier.close();
+        const QList<QByteArray> souffles = lignes(tableSouffles("boucle.csv", 20, 200));
+        const int nombre = souffles.size() - 1;
+        QVERIFY(nombre >= 3);
+
+        controle<QDoubleSpinBox>("frequence")->setValue(200);
+        choisirSource("ttyS0: avant");
+        int passes = 0;
+        const QMetaObject::Connection remises =
+            connect(modele(), &QAbstractItemModel::modelReset, this, [&passes] { ++passes; });
+        {
+            DialogueAutomatique operateur(QDir::current().absoluteFilePath("boucle.csv"));
+            cliquer("btnRejouer");
+            QTRY_COMPARE(operateur.vus, 1);
+        }
+        QCOMPARE(controle<QComboBox>("source")->currentText(), QString("boucle.csv"));
+        auto* etat = controle<QLabel>("etatAcquisition");
+        QTRY_VERIFY2(etat->text().startsWith("Rejouer : boucle.csv — 00:0"),
+                     qPrintable(etat->text()));
+        QVERIFY2(etat->text().endsWith(" / 00:10"), qPrintable(etat->text()));
+        // The start empties the table, and so does the loop.
+        QTRY_COMPARE_WITH_TIMEOUT(passes, 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(modele()->rowCount() == nombre, 15000);
+        QCOMPARE(lignesDuTableau("boucle.csv", nombre), souffles.mid(1));
+        disconnect(remises);
+        cliquer("btnRejouer");
+        QCOMPARE(controle<QComboBox>("source")->currentText(), QString("ttyS0: avant"));
+        QVERIFY(etat->text().isEmpty());
     }
 };
 

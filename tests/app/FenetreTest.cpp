@@ -31,6 +31,7 @@
 #include <QTextEdit>
 #include <qwt_plot_curve.h>
 #include <qwt_scale_div.h>
+#include <qwt_text.h>
 #include <unistd.h>
 
 namespace {
@@ -180,6 +181,8 @@ private slots:
         QCOMPARE(echelle(g, QwtPlot::yLeft), qMakePair(min, max));
         QCOMPARE(echelle(g, QwtPlot::xBottom), qMakePair(0.0, 10.0));
         QCOMPARE(g->axisEnabled(QwtPlot::xBottom), axeDuTemps);
+        // Named by its channel, on screen and so in every export.
+        QCOMPARE(g->axisTitle(QwtPlot::yLeft).text(), canal);
         QVERIFY(g->isVisible());
         // Top to bottom: CO2, O2, Flux.
         QCOMPARE(plot("CO2")->y() < plot("O2")->y() && plot("O2")->y() < plot("Flux")->y(), true);
@@ -267,11 +270,14 @@ private slots:
     void cancelledReplayDialogReleasesBothButtons()
     {
         auto* rejouer = controle<QAbstractButton>("btnRejouer");
+        QTest::qWait(300); // the first device list is in
+        controle<QComboBox>("source")->setEditText("/dev/ttyUSB3");
         DialogueAutomatique operateur; // cancels the file dialog
         rejouer->setChecked(true);
         QTRY_VERIFY(operateur.vus >= 1);
         QCOMPARE(operateur.titre, QString("Ouvrir une capture"));
         QVERIFY(!rejouer->isChecked());
+        QCOMPARE(controle<QComboBox>("source")->currentText(), QString("/dev/ttyUSB3"));
         QVERIFY(!controle<QAbstractButton>("btnCapturer")->isChecked());
         QVERIFY(controle<QWidget>("btnCapturer")->isEnabled());
         QVERIFY(controle<QWidget>("source")->isEnabled());
@@ -386,6 +392,28 @@ private slots:
         const QString panneau = controle<QTextEdit>("valeursTexte")->toPlainText();
         QVERIFY2(panneau.contains("Période respiratoire"), qPrintable(panneau));
         QVERIFY2(panneau.contains("3.2 seconde(s)"), qPrintable(panneau));
+    }
+
+    void periodShowsOnlyWhenTheSpectrumIsBreathing()
+    {
+        controle<QAbstractButton>("radioCycles")->setEnabled(true);
+        controle<QAbstractButton>("radioCycles")->setChecked(true);
+        auto* panneau = controle<QTextEdit>("valeursTexte");
+        invoquer("setPeriode", Q_ARG(double, 3.0));
+        QVERIFY(panneau->toPlainText().contains("3 seconde(s)"));
+        // Noise or an apnea: no number, and the cycles window keeps its size.
+        invoquer("setRespiration", Q_ARG(bool, false));
+        invoquer("setPeriode", Q_ARG(double, 0.0290909));
+        QVERIFY2(panneau->toPlainText().contains("-- seconde(s)"),
+                 qPrintable(panneau->toPlainText()));
+        QCOMPARE(echelle(plot("O2"), QwtPlot::xBottom).second, (3.0 + 0.25) * 3);
+        invoquer("setRespiration", Q_ARG(bool, true));
+        invoquer("setPeriode", Q_ARG(double, 4.0));
+        QVERIFY(panneau->toPlainText().contains("4 seconde(s)"));
+        // A new capture does not show the last one's period.
+        invoquer("capture", Q_ARG(bool, true));
+        QVERIFY(panneau->toPlainText().contains("-- seconde(s)"));
+        invoquer("capture", Q_ARG(bool, false));
     }
 
     void pauseFreezesPanelAndWindow()

@@ -99,7 +99,10 @@ private slots:
         const int bas = nombre / 3 + 1;
         cycles[size_t(haut)].frequence = 250.0;
         cycles[size_t(bas)].frequence = 1.0;
-        const QVector<QPointF> points = GraphiqueTendance::decimer(cycles, ModeleCycles::Frequence);
+        cycles[size_t(haut)].apneePrecedente = 15.0;
+        QVector<int> coupures;
+        const QVector<QPointF> points = GraphiqueTendance::decimer(
+            cycles, ModeleCycles::Frequence, GraphiqueTendance::pointsMax, &coupures);
         QVERIFY(points.size() <= GraphiqueTendance::pointsMax);
         if (nombre <= GraphiqueTendance::pointsMax)
             QCOMPARE(points.size(), nombre);
@@ -113,6 +116,60 @@ private slots:
         }
         QVERIFY2(hautVu && basVu, "an outlier stays visible");
         QCOMPARE(points.last().x(), cycles.back().debut / 60.0);
+        // The curve breaks once, before the breath that ended the apnea (or
+        // before its group), and nowhere else.
+        const double apres = cycles[size_t(haut)].debut / 60.0;
+        QCOMPARE(coupures.size(), 1);
+        QVERIFY(points[coupures[0] - 1].x() < apres && points[coupures[0]].x() <= apres);
+        if (nombre <= GraphiqueTendance::pointsMax)
+            QCOMPARE(coupures[0], haut);
+    }
+
+    void tableSaysWhatEachValueIs_data()
+    {
+        QTest::addColumn<int>("colonne");
+        QTest::addColumn<double>("valeur");
+        QTest::addColumn<QString>("entete");
+        QTest::addColumn<QString>("texte");
+        QTest::addColumn<bool>("marque");
+        QTest::newRow("inspired O2") << int(ModeleCycles::O2Inspire) << 62.0 << "O2 inspiré (max)"
+                                     << "62.00" << false;
+        QTest::newRow("end-tidal CO2")
+            << int(ModeleCycles::CO2Max) << 38.5 << "CO2 télé-expiratoire (max)"
+            << "38.50" << false;
+        QTest::newRow("inspired CO2") << int(ModeleCycles::CO2Min) << 0.4 << "CO2 inspiré (min)"
+                                      << "0.40" << false;
+        QTest::newRow("inspired CO2 below zero: noise")
+            << int(ModeleCycles::CO2Min) << -0.3 << "CO2 inspiré (min)"
+            << "< 0" << false;
+        QTest::newRow("after an apnea") << int(ModeleCycles::Apnee) << 14.26 << "Apnée (s)"
+                                        << "14.3" << true;
+        QTest::newRow("no apnea before") << int(ModeleCycles::Apnee) << 0.0 << "Apnée (s)"
+                                         << "" << false;
+    }
+
+    void tableSaysWhatEachValueIs()
+    {
+        QFETCH(int, colonne);
+        QFETCH(double, valeur);
+        QFETCH(QString, entete);
+        QFETCH(QString, texte);
+        QFETCH(bool, marque);
+        Cycle c = cycle(0.0, 3.0);
+        c.o2 = {valeur, valeur, valeur};
+        c.co2 = {valeur, valeur, valeur};
+        c.apneePrecedente = colonne == ModeleCycles::Apnee ? valeur : 0.0;
+        ModeleCycles modele;
+        modele.ajouter({c});
+        QCOMPARE(modele.headerData(colonne, Qt::Horizontal)
+                     .toString()
+                     .replace("-\n", "-")
+                     .replace('\n', ' '),
+                 entete);
+        QCOMPARE(modele.index(0, colonne).data().toString(), texte);
+        // The whole row of a breath that ended an apnea is marked.
+        for (int autre = 0; autre < ModeleCycles::NombreColonnes; ++autre)
+            QCOMPARE(modele.index(0, autre).data(Qt::BackgroundRole).isValid(), marque);
     }
 };
 

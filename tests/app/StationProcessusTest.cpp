@@ -139,6 +139,32 @@ private slots:
         simulateur.terminate();
         simulateur.waitForFinished(3000);
     }
+
+    // As the desktop entry starts it: captures go to Documents/Station, made
+    // for the purpose; and its help speaks French, Qt's own lines included.
+    void fromTheMenuItRecordsInTheDocumentsAndSpeaksFrench()
+    {
+        QTemporaryDir maison;
+        QVERIFY(maison.isValid());
+        QProcess station;
+        station.setWorkingDirectory(maison.path());
+        QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
+        environnement.insert(QStringLiteral("HOME"), maison.path());
+        environnement.insert(QStringLiteral("XDG_CONFIG_HOME"), maison.filePath("config"));
+        environnement.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        station.setProcessEnvironment(environnement);
+        station.start(QStringLiteral(STATION_PROGRAMME), {"--documents"});
+        QVERIFY(station.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(maison.filePath("Documents/Station")).isDir(), 5000);
+        station.terminate();
+        QVERIFY(station.waitForFinished(5000));
+
+        const QString aide = lancer(QStringLiteral(STATION_PROGRAMME), {"--help"});
+        QVERIFY2(aide.startsWith("Utilisation :"), qPrintable(aide));
+        QVERIFY2(aide.contains("Affiche l'aide sur les options de la ligne de commande."),
+                 qPrintable(aide));
+        QVERIFY(aide.contains("--documents"));
+    }
 };
 
 QTEST_MAIN(StationProcessusTest)

@@ -32,7 +32,7 @@ for size in 16 32 48 256; do
   [ -s "$usr/share/icons/hicolor/${size}x${size}/apps/fr.dorvane.station.png" ] || fail "icon $size"
 done
 [ -s "$usr/share/icons/hicolor/scalable/apps/fr.dorvane.station.svg" ] || fail "svg icon"
-"$usr/bin/simulateur" --help | grep -q "Usage: simulateur" || fail "simulateur --help"
+"$usr/bin/simulateur" --help | grep -q "Utilisation : simulateur" || fail "simulateur --help"
 "$usr/bin/souffles" --help | grep -q "CAPTURE" || fail "souffles --help"
 "$usr/bin/station" --version | grep -q "station" || fail "station --version"
 echo "package checked"

@@ -20,6 +20,7 @@ private slots:
     void tableNeverDestroysAnEarlierFile();
     void fileColumnNamesTheCaptureAsGiven_data();
     void fileColumnNamesTheCaptureAsGiven();
+    void columnsReadByNameHoldTheirChannel();
 
 private:
     struct Sortie
@@ -97,7 +98,8 @@ void SoufflesTest::tableOfEveryBreathWhateverTheBadFilesBeside()
         QVERIFY(std::abs(champs[0].toDouble(&ok) - (1.0 + 2.5 * (i - 1))) < 0.1 && ok);
         QVERIFY(std::abs(champs[1].toDouble(&ok) - 2.5) < 0.03 && ok);
         QVERIFY(std::abs(champs[2].toDouble(&ok) - 24.0) < 0.3 && ok);
-        QCOMPARE(champs.last(), capture.toUtf8()); // the path as given
+        // The path as given.
+        QCOMPARE(champs[lignes.first().split(';').indexOf("fichier")], capture.toUtf8());
     }
 }
 
@@ -237,8 +239,54 @@ void SoufflesTest::fileColumnNamesTheCaptureAsGiven()
     QCOMPARE(sortie.statut, 0);
     const QString table = QString::fromUtf8(sortie.table);
     champ = champ.arg(dossier.path());
-    QCOMPARE(table.count(";" + champ + "\n"), 11); // every breath, and each on its line
+    // Every breath, and each on its line (no apnea: apnee_s, last, is empty).
+    QCOMPARE(table.count(";" + champ + ";\n"), 11);
     QCOMPARE(table.count('\n'), 1 + 11 * (1 + champ.count('\n')));
+}
+
+// Read as a spreadsheet reads it, by the names of the header: each name holds
+// its own channel's values on a capture whose three channels differ (O2 16 to
+// 21, CO2 5 to 0, Flux +-2.5), and apnee_s the pause that only the breath
+// after it ended.
+void SoufflesTest::columnsReadByNameHoldTheirChannel()
+{
+    QVector<Souffle> souffles(5, {2.5, 5.0, 0.4});
+    souffles.append({17.5, 5.0, 2.5 / 17.5});
+    souffles += QVector<Souffle>(5, {2.5, 5.0, 0.4});
+    const SignalRespiratoire s = genererSignal(souffles, Conditions());
+    QByteArray lignes;
+    for (int i = 0; i < s.o2.size(); ++i)
+        lignes += QByteArray::number(s.co2[i], 'g', 6) + ';' + QByteArray::number(s.o2[i], 'g', 6) +
+                  ';' + QByteArray::number(s.flux[i], 'g', 6) + "\r\n";
+    const QString voies = dossier.filePath("voies.csv");
+    QFile fichier(voies);
+    QVERIFY(fichier.open(QIODevice::WriteOnly));
+    fichier.write(lignes);
+    fichier.close();
+
+    const Sortie sortie = lancer({"--apnee", "10", voies});
+    QCOMPARE(sortie.statut, 0);
+    const QList<QByteArray> table = sortie.table.trimmed().split('\n');
+    QCOMPARE(table.size(), 1 + 9);
+    const QList<QByteArray> noms = table.first().split(';');
+    QCOMPARE(noms.last(), QByteArray("apnee_s"));
+    auto champ = [&noms](const QByteArray& ligne, const char* nom) {
+        return ligne.split(';').value(noms.indexOf(nom));
+    };
+    int apnees = 0;
+    for (const QByteArray& ligne : table.mid(1)) {
+        QCOMPARE(ligne.split(';').size(), noms.size());
+        const QList<QPair<const char*, double>> valeurs{{"o2_max", 21.0},  {"o2_min", 16.0},
+                                                        {"co2_max", 5.0},  {"co2_min", 0.0},
+                                                        {"flux_max", 2.5}, {"flux_min", -2.5}};
+        for (const auto& v : valeurs)
+            QVERIFY2(std::abs(champ(ligne, v.first).toDouble() - v.second) < 0.1, v.first);
+        // From the onset before the pause to the one after it.
+        const QByteArray apnee = champ(ligne, "apnee_s");
+        apnees += !apnee.isEmpty();
+        QVERIFY2(apnee.isEmpty() || std::abs(apnee.toDouble() - 17.5) < 0.5, apnee.constData());
+    }
+    QCOMPARE(apnees, 1);
 }
 
 QTEST_GUILESS_MAIN(SoufflesTest)
