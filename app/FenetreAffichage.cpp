@@ -4,6 +4,7 @@
 #include "ui_Fenetre.h"
 
 #include "Graphique.h"
+#include "IndicateurRespiration.h"
 #include "OngletMoyennes.h"
 #include "Tampon.h"
 #include "acquisition.h"
@@ -31,6 +32,9 @@ void Fenetre::setFrequence()
         acq->setFrequence(fe);
     for (Tampon* tampon : {tamponCO2, tamponO2, tamponFlux})
         tampon->setPeriodeEchantillonnage(1.0 / fe);
+    // On both tabs: which breaths this rate lets the analysis find.
+    for (IndicateurRespiration* ligne : findChildren<IndicateurRespiration*>())
+        ligne->setFrequenceEchantillonnage(fe);
 }
 
 void Fenetre::setTendance()

@@ -1,5 +1,7 @@
 #include "IndicateurRespiration.h"
 
+#include "detecteurCycles.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -14,7 +16,8 @@ const char* const kRouge = "QLabel { color: white; background-color: #c00000; "
 
 IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool auCentre)
     : QWidget(parent), centre(auCentre), frequence(new QLabel(this)),
-      apnee(new QLabel(tr("Apnée"), this)), silence(new QLabel(this)), parMinute(std::nan(""))
+      apnee(new QLabel(tr("Apnée"), this)), silence(new QLabel(this)),
+      limite(new QLabel(this)), parMinute(std::nan(""))
 {
     auto* pile = new QVBoxLayout(this);
     pile->setContentsMargins(0, 0, 0, 0);
@@ -27,6 +30,7 @@ IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool auCentre)
     disposition->addStretch();
     pile->addLayout(disposition);
     pile->addWidget(silence, 0, auCentre ? Qt::AlignHCenter : Qt::AlignLeft);
+    pile->addWidget(limite, 0, auCentre ? Qt::AlignHCenter : Qt::AlignLeft);
 
     frequence->setObjectName(QStringLiteral("frequenceRespiratoire"));
     frequence->setTextFormat(Qt::RichText);
@@ -40,8 +44,12 @@ IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool auCentre)
     QSizePolicy politique = apnee->sizePolicy();
     politique.setRetainSizeWhenHidden(true);
     apnee->setSizePolicy(politique);
+    limite->setObjectName(QStringLiteral("limiteFrequence"));
+    limite->setWordWrap(true);
+    limite->setStyleSheet(QStringLiteral("QLabel { color: #a04000; font-weight: bold; }"));
     apnee->hide();
     silence->hide();
+    limite->hide();
     afficher();
 }
 
@@ -69,6 +77,18 @@ void IndicateurRespiration::setSilence(int secondes)
     silence->setText(secondes > 0 ? tr("Aucune donnée reçue depuis %1 s").arg(secondes)
                                   : QString());
     silence->setVisible(secondes > 0);
+}
+
+void IndicateurRespiration::setFrequenceEchantillonnage(double fe)
+{
+    const double portee = detecteurCycles::frequenceMaxTrouvable(fe);
+    const bool toutes = portee >= detecteurCycles::frequenceMaxTrouvable(1e9);
+    limite->setText(portee <= 0.0
+                        ? tr("Aucun cycle respiratoire ne peut être trouvé à %1 Hz").arg(fe)
+                        : tr("À %1 Hz, seuls les rythmes jusqu'à %2 /min peuvent être trouvés")
+                              .arg(fe)
+                              .arg(portee));
+    limite->setVisible(!toutes);
 }
 
 // During an apnea the last breaths' rate is history, not the rate now.

@@ -7,7 +7,8 @@ class QLabel;
 // The lines under the values: the breathing rate, mean of the last breaths
 // ("Fréquence respiratoire : 21.3 /min", over "moyenne de 8 cycle(s)"), in a size read at a
 // glance; "Apnée" in red while the analysis or the clock reports an apnea, the
-// rate then reading "--"; and, in red under them, how long no data has come.
+// rate then reading "--"; in red under them, how long no data has come; and
+// which breathing rates the sampling rate can carry, when not all of them.
 class IndicateurRespiration : public QWidget
 {
     Q_OBJECT
@@ -31,6 +32,9 @@ public slots:
     void setApneeHorloge(bool enApnee);
     // Seconds without a sample; 0 when data comes.
     void setSilence(int secondes);
+    // Too few samples a breath: a line says which rates can be found, or
+    // that none can.
+    void setFrequenceEchantillonnage(double fe);
 
 private:
     void afficher();
@@ -39,6 +43,7 @@ private:
     QLabel* frequence;
     QLabel* apnee;
     QLabel* silence;
+    QLabel* limite;
     QString texte; // the rate line as plain text
     double parMinute;
     int nombre = 0;

@@ -188,6 +188,32 @@ private slots:
         QCOMPARE(plot("CO2")->y() < plot("O2")->y() && plot("O2")->y() < plot("Flux")->y(), true);
     }
 
+    // Both tabs say which breaths the sampling rate lets the analysis find.
+    void samplingRateTellsWhichBreathsCanBeFound_data()
+    {
+        QTest::addColumn<double>("fe");
+        QTest::addColumn<QString>("ligne"); // empty: hidden
+        QTest::newRow("100 Hz: every rate") << 100.0 << QString();
+        QTest::newRow("10 Hz") << 10.0
+                               << "À 10 Hz, seuls les rythmes jusqu'à 60 /min peuvent être trouvés";
+        QTest::newRow("0.2 Hz") << 0.2 << "Aucun cycle respiratoire ne peut être trouvé à 0.2 Hz";
+    }
+
+    void samplingRateTellsWhichBreathsCanBeFound()
+    {
+        QFETCH(double, fe);
+        QFETCH(QString, ligne);
+        controle<QDoubleSpinBox>("frequence")->setValue(fe);
+        for (const char* indicateur : {"indicateurRespiration", "indicateurMoyennes"}) {
+            auto* limite = controle<QWidget>(indicateur)->findChild<QLabel*>("limiteFrequence");
+            QVERIFY(limite);
+            QCOMPARE(limite->isHidden(), ligne.isEmpty());
+            if (!ligne.isEmpty())
+                QCOMPARE(limite->text(), ligne);
+        }
+        controle<QDoubleSpinBox>("frequence")->setValue(100.0);
+    }
+
     void captureWithoutSourceLocksThenReleasesTheControls()
     {
         auto* capturer = controle<QAbstractButton>("btnCapturer");
