@@ -30,6 +30,9 @@ private:
         QString messages;
     };
     Sortie lancer(const QStringList& arguments, const QString& entreeStandard = QString());
+    // Writes the signal into the test's folder as the station writes its
+    // lines (O2 alone, or the three channels); the file's path.
+    QString ecrire(const QString& nom, const SignalRespiratoire& s, bool troisVoies = false);
     QTemporaryDir dossier;
     QString capture;
 };
@@ -41,15 +44,34 @@ void SoufflesTest::initTestCase()
     Conditions conditions;
     conditions.fe = 200.0;
     conditions.bruit = 0.05;
-    const SignalRespiratoire s = genererSignal(QVector<Souffle>(12, {2.5, 5.0, 0.4}), conditions);
-    QByteArray lignes;
-    for (double v : s.o2)
-        lignes += "0;" + QByteArray::number(v, 'g', 6) + ";0\r\n";
-    capture = dossier.filePath("acquisition7.csv");
-    QFile fichier(capture);
-    QVERIFY(fichier.open(QIODevice::WriteOnly));
-    fichier.write(lignes);
+    capture = ecrire("acquisition7.csv",
+                     genererSignal(QVector<Souffle>(12, {2.5, 5.0, 0.4}), conditions));
 }
+
+QString SoufflesTest::ecrire(const QString& nom, const SignalRespiratoire& s, bool troisVoies)
+{
+    auto nombre = [](double v) { return QByteArray::number(v, 'g', 6); };
+    QByteArray lignes;
+    for (int i = 0; i < s.o2.size(); ++i)
+        lignes += (troisVoies ? nombre(s.co2[i]) : "0") + ';' + nombre(s.o2[i]) + ';' +
+                  (troisVoies ? nombre(s.flux[i]) : "0") + "\r\n";
+    QFile fichier(dossier.filePath(nom));
+    if (!fichier.open(QIODevice::WriteOnly) || fichier.write(lignes) != lignes.size())
+        qWarning() << "cannot write" << fichier.fileName();
+    return fichier.fileName();
+}
+
+namespace {
+
+// Five breaths of 2.5 s, a pause (from one onset to the next), five more.
+QVector<Souffle> souffleAvecPause(double pause)
+{
+    QVector<Souffle> souffles(5, {2.5, 5.0, 0.4});
+    souffles.append({pause, 5.0, 2.5 / pause});
+    return souffles + QVector<Souffle>(5, {2.5, 5.0, 0.4});
+}
+
+} // namespace
 
 SoufflesTest::Sortie SoufflesTest::lancer(const QStringList& arguments,
                                           const QString& entreeStandard)
@@ -156,19 +178,8 @@ void SoufflesTest::apneaDelayDecidesWhetherAPauseIsABreath()
     QFETCH(int, statut);
     QFETCH(int, cycles);
     QFETCH(QString, message);
-    QVector<Souffle> souffles(5, {2.5, 5.0, 0.4});
-    souffles.append({pause, 5.0, 2.5 / pause});
-    souffles += QVector<Souffle>(5, {2.5, 5.0, 0.4});
-    const SignalRespiratoire s = genererSignal(souffles, Conditions());
-    QByteArray lignes;
-    for (double v : s.o2)
-        lignes += "0;" + QByteArray::number(v, 'g', 6) + ";0\r\n";
-    const QString fichierPause = dossier.filePath("pause.csv");
-    QFile fichier(fichierPause);
-    QVERIFY(fichier.open(QIODevice::WriteOnly));
-    fichier.write(lignes);
-    fichier.close();
-
+    const QString fichierPause =
+        ecrire("pause.csv", genererSignal(souffleAvecPause(pause), Conditions()));
     const Sortie sortie = lancer(options + QStringList{fichierPause});
     QCOMPARE(sortie.statut, statut);
     if (cycles >= 0)
@@ -250,19 +261,8 @@ void SoufflesTest::fileColumnNamesTheCaptureAsGiven()
 // after it ended.
 void SoufflesTest::columnsReadByNameHoldTheirChannel()
 {
-    QVector<Souffle> souffles(5, {2.5, 5.0, 0.4});
-    souffles.append({17.5, 5.0, 2.5 / 17.5});
-    souffles += QVector<Souffle>(5, {2.5, 5.0, 0.4});
-    const SignalRespiratoire s = genererSignal(souffles, Conditions());
-    QByteArray lignes;
-    for (int i = 0; i < s.o2.size(); ++i)
-        lignes += QByteArray::number(s.co2[i], 'g', 6) + ';' + QByteArray::number(s.o2[i], 'g', 6) +
-                  ';' + QByteArray::number(s.flux[i], 'g', 6) + "\r\n";
-    const QString voies = dossier.filePath("voies.csv");
-    QFile fichier(voies);
-    QVERIFY(fichier.open(QIODevice::WriteOnly));
-    fichier.write(lignes);
-    fichier.close();
+    const QString voies =
+        ecrire("voies.csv", genererSignal(souffleAvecPause(17.5), Conditions()), true);
 
     const Sortie sortie = lancer({"--apnee", "10", voies});
     QCOMPARE(sortie.statut, 0);
