@@ -3,6 +3,7 @@
 #include "ConvertisseurPostScript.h"
 #include "MiseEnPage.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
@@ -356,11 +357,13 @@ bool ExportGraphique::ecrireImage(const QPixmap& instantane, const QString& nomF
         qDebug() << "image export: no writable image format for" << nomFichier;
         return false;
     }
-    QSaveFile fichier(nomFichier);
-    if (!fichier.open(QIODevice::WriteOnly) || !instantane.save(&fichier, format.constData()) ||
-        !fichier.commit()) {
-        qDebug() << "image export: cannot write" << nomFichier << fichier.errorString();
+    // Encoded in memory first: a disk that fails then fails the file's
+    // write, not the encoder halfway through its image.
+    QByteArray image;
+    QBuffer tampon(&image);
+    if (!tampon.open(QIODevice::WriteOnly) || !instantane.save(&tampon, format.constData())) {
+        qDebug() << "image export: cannot encode" << nomFichier;
         return false;
     }
-    return true;
+    return remplacerFichier(nomFichier, image);
 }
