@@ -16,9 +16,10 @@ constexpr double feAnalyseMax = 1000.0;
 constexpr double constanteBruit = 2.0;
 constexpr double chauffeBruit = 0.5;
 // A rise or a fall counts once it exceeds this many noise deviations of the
-// smoothed signal, twice the signal's resolution, and this share of the
-// signal's swing over the recent window.
+// smoothed signal, twice the signal's resolution, this share of the signal's
+// swing over the recent window, and this share of the last breaths' depth.
 constexpr double seuilBruit = 8.0;
+constexpr double seuilResolution = 2.0;
 constexpr double seuilEtendue = 0.3;
 constexpr double seuilAmplitude = 0.12;
 // The fast content of the signal (heartbeat ripple, or the breath itself when
@@ -30,7 +31,6 @@ constexpr double plafondRapide = 0.6;
 // breath that comes early is deep.
 constexpr double partPrecoce = 0.5;
 constexpr double seuilPrecoce = 0.75;
-constexpr double seuilResolution = 2.0;
 // The recent window spans this share of the recent breaths' length (within
 // the bounds below, in seconds): the deep breaths before a shallow one have
 // left it by the time the shallow one rises.
