@@ -146,6 +146,8 @@ private slots:
         QVERIFY(!simulateur.port.isEmpty());
         choisirSource(simulateur.port);
         cliquer("btnCapturer");
+        const QString refus = refusDuPort(0);
+        QVERIFY2(refus.isEmpty(), qPrintable(refus));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fichierCapture()).size() == attendu.size(), 20000);
         const QString capture = fichierCapture();
         cliquer("btnCapturer");
@@ -206,7 +208,10 @@ private slots:
         // A new capture starts an empty table.
         Simulateur suivant({"--period", "2"});
         choisirSource(suivant.port);
+        const int avant = QDir().entryList({"acquisition*.csv"}, QDir::Files).size();
         cliquer("btnCapturer");
+        const QString refusSuivant = refusDuPort(avant);
+        QVERIFY2(refusSuivant.isEmpty(), qPrintable(refusSuivant));
         QTRY_COMPARE(modele()->rowCount(), 0);
         QTRY_COMPARE(cycleMoyen("O2")->nombreCycles(), 0);
         QVERIFY(indicateur->texteFrequence().contains("--"));

@@ -2,7 +2,9 @@
 
 #include "Fenetre.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -37,4 +39,24 @@ inline QList<QByteArray> lignes(const QByteArray& texte)
     if (!resultat.isEmpty() && resultat.last().isEmpty())
         resultat.removeLast();
     return resultat;
+}
+
+// After a click that starts a capture with `avant` capture files in the folder:
+// waits until the port is open (its capture file appears) or refused. A refusal
+// gives the text of the box the station shows (empty when the port opened), closed at once so that
+// the scenario fails now with the reason, not at its timeout behind a modal box.
+inline QString refusDuPort(int avant)
+{
+    QString refus;
+    const bool vu = QTest::qWaitFor(
+        [&] {
+            if (auto* boite = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                refus = boite->text() + QLatin1Char(' ') + boite->informativeText();
+                boite->done(QMessageBox::Ok);
+                return true;
+            }
+            return QDir().entryList({"acquisition*.csv"}, QDir::Files).size() > avant;
+        },
+        10000);
+    return vu ? refus.trimmed() : QStringLiteral("no capture file, no message");
 }

@@ -971,11 +971,13 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened_data()
     QTest::addColumn<bool>("exclusive");
     QTest::addColumn<bool>("flocked");
     QTest::addColumn<QString>("lockFile");
-    QTest::newRow("exclusive mode and advisory lock") << true << true << "";
-    QTest::newRow("exclusive mode only") << true << false << "";
-    QTest::newRow("advisory lock only") << false << true << "";
-    QTest::newRow("lock file in text form") << false << false << "text";
-    QTest::newRow("lock file in binary form") << false << false << "binary";
+    QTest::addColumn<bool>("lastComponent"); // the lock is LCK..3 for /dev/pts/3
+    QTest::newRow("exclusive mode and advisory lock") << true << true << "" << false;
+    QTest::newRow("exclusive mode only") << true << false << "" << false;
+    QTest::newRow("advisory lock only") << false << true << "" << false;
+    QTest::newRow("lock file in text form") << false << false << "text" << false;
+    QTest::newRow("lock file in binary form") << false << false << "binary" << false;
+    QTest::newRow("lock file by the last component") << false << false << "text" << true;
 }
 
 // The holder is another program on the same port; it keeps its port as it had
@@ -985,6 +987,7 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
     QFETCH(bool, exclusive);
     QFETCH(bool, flocked);
     QFETCH(QString, lockFile);
+    QFETCH(bool, lastComponent);
     // Only root opens a tty that is in exclusive mode; anybody else is refused
     // by the open itself, before any of this engine's checks.
     if (exclusive && ::geteuid() != 0)
@@ -1005,7 +1008,7 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
     const QByteArray content = UucpLock::content(lockFile, 1);
     QScopedPointer<UucpLock> lock;
     if (!lockFile.isEmpty()) {
-        lock.reset(new UucpLock(terminal.name(), content));
+        lock.reset(new UucpLock(terminal.name(), content, lastComponent));
         QVERIFY(lock->isWritten());
     }
 
@@ -1048,14 +1051,17 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
         QVERIFY(stale->isWritten());
     }
     const QString lockPath = UucpLock::pathFor(terminal.name());
+    // Terminal programs read the last component's name (LCK..3 for /dev/pts/3).
+    const QString otherPath = UucpLock::lastComponentPathFor(terminal.name());
 
     NativeSerialEngine engine(nullptr);
     engine.setDeviceName(terminal.name());
     QVERIFY(engine.open(QIODevice::ReadWrite));
-    QFile file(lockPath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), UucpLock::text(::getpid()));
-    file.close();
+    for (const QString& path : {lockPath, otherPath}) {
+        QFile file(path);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
+        QCOMPARE(file.readAll(), UucpLock::text(::getpid()));
+    }
 
     // A second engine of this process is another user of the port too.
     NativeSerialEngine second(nullptr);
@@ -1065,6 +1071,7 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
 
     QVERIFY(engine.close());
     QVERIFY(!QFile::exists(lockPath));
+    QVERIFY(!QFile::exists(otherPath));
     QVERIFY(second.open(QIODevice::ReadOnly));
     QVERIFY(QFile::exists(lockPath));
     QVERIFY(second.close());

@@ -11,12 +11,14 @@
 
 // A UUCP lock file as another serial program leaves it: LCK..<name> in the
 // system's lock directory, <name> being the device's path below /dev with '/'
-// made '_' (ttyS0, pts_3). Removed again when the helper goes.
+// made '_' (ttyS0, pts_3), or as terminal programs write it, the last component
+// of that path (3 for /dev/pts/3). Removed again when the helper goes.
 class UucpLock
 {
 public:
-    UucpLock(const QString& device, const QByteArray& content)
-        : file(pathFor(device)), written(write(file, content))
+    UucpLock(const QString& device, const QByteArray& content, bool lastComponent = false)
+        : file(lastComponent ? lastComponentPathFor(device) : pathFor(device)),
+          written(write(file, content))
     {
     }
     ~UucpLock() { QFile::remove(file); }
@@ -34,8 +36,13 @@ public:
                out.write(content) == content.size();
     }
 
+    // The lock directory the code under test uses: the suite's own when
+    // STATION_LOCK_DIR names it.
     static QString directory()
     {
+        const QString chosen = QFile::decodeName(qgetenv("STATION_LOCK_DIR"));
+        if (!chosen.isEmpty())
+            return chosen;
         return QFileInfo(QStringLiteral("/run/lock")).isDir() ? QStringLiteral("/run/lock")
                                                               : QStringLiteral("/var/lock");
     }
@@ -52,6 +59,12 @@ public:
             name = QFileInfo(name).fileName();
         name.replace(QLatin1Char('/'), QLatin1Char('_'));
         return directory() + QLatin1String("/LCK..") + name;
+    }
+
+    static QString lastComponentPathFor(const QString& device)
+    {
+        return directory() + QLatin1String("/LCK..") +
+               QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
     }
 
     // The usual text form: the process number right-aligned in ten columns.
