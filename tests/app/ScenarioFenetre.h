@@ -41,22 +41,22 @@ inline QList<QByteArray> lignes(const QByteArray& texte)
     return resultat;
 }
 
-// After a click that starts a capture with `avant` capture files in the folder:
-// waits until the port is open (its capture file appears) or refused. A refusal
-// gives the text of the box the station shows (empty when the port opened), closed at once so that
-// the scenario fails now with the reason, not at its timeout behind a modal box.
+// After a click that starts a capture with `avant` capture files here: empty once
+// the port is open (its file appears), else the text of the refusal's box, closed
+// at once so that the scenario fails now with the reason, not at its timeout.
 inline QString refusDuPort(int avant)
 {
-    QString refus;
-    const bool vu = QTest::qWaitFor(
-        [&] {
-            if (auto* boite = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                refus = boite->text() + QLatin1Char(' ') + boite->informativeText();
-                boite->done(QMessageBox::Ok);
-                return true;
-            }
-            return QDir().entryList({"acquisition*.csv"}, QDir::Files).size() > avant;
-        },
-        10000);
-    return vu ? refus.trimmed() : QStringLiteral("no capture file, no message");
+    QString refus = QStringLiteral("no capture file, no message");
+    (void)QTest::qWaitFor([&] {
+        if (auto* boite = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            refus = boite->text();
+            boite->done(QMessageBox::Ok);
+            return true;
+        }
+        const bool ouvert = QDir().entryList({"acquisition*.csv"}, QDir::Files).size() > avant;
+        if (ouvert)
+            refus.clear();
+        return ouvert;
+    });
+    return refus;
 }

@@ -971,13 +971,12 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened_data()
     QTest::addColumn<bool>("exclusive");
     QTest::addColumn<bool>("flocked");
     QTest::addColumn<QString>("lockFile");
-    QTest::addColumn<bool>("lastComponent"); // the lock is LCK..3 for /dev/pts/3
-    QTest::newRow("exclusive mode and advisory lock") << true << true << "" << false;
-    QTest::newRow("exclusive mode only") << true << false << "" << false;
-    QTest::newRow("advisory lock only") << false << true << "" << false;
-    QTest::newRow("lock file in text form") << false << false << "text" << false;
-    QTest::newRow("lock file in binary form") << false << false << "binary" << false;
-    QTest::newRow("lock file by the last component") << false << false << "text" << true;
+    QTest::newRow("exclusive mode and advisory lock") << true << true << "";
+    QTest::newRow("exclusive mode only") << true << false << "";
+    QTest::newRow("advisory lock only") << false << true << "";
+    QTest::newRow("lock file in text form") << false << false << "text";
+    QTest::newRow("lock file in binary form") << false << false << "binary";
+    QTest::newRow("lock file by the last component") << false << false << "text LCK..3";
 }
 
 // The holder is another program on the same port; it keeps its port as it had
@@ -987,7 +986,6 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
     QFETCH(bool, exclusive);
     QFETCH(bool, flocked);
     QFETCH(QString, lockFile);
-    QFETCH(bool, lastComponent);
     // Only root opens a tty that is in exclusive mode; anybody else is refused
     // by the open itself, before any of this engine's checks.
     if (exclusive && ::geteuid() != 0)
@@ -1005,10 +1003,10 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
     if (flocked)
         QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
     // Process 1 is always alive.
-    const QByteArray content = UucpLock::content(lockFile, 1);
+    const QByteArray content = UucpLock::content(lockFile.section(' ', 0, 0), 1);
     QScopedPointer<UucpLock> lock;
     if (!lockFile.isEmpty()) {
-        lock.reset(new UucpLock(terminal.name(), content, lastComponent));
+        lock.reset(new UucpLock(terminal.name(), content, lockFile.endsWith("LCK..3")));
         QVERIFY(lock->isWritten());
     }
 
@@ -1052,7 +1050,8 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
     }
     const QString lockPath = UucpLock::pathFor(terminal.name());
     // Terminal programs read the last component's name (LCK..3 for /dev/pts/3).
-    const QString otherPath = UucpLock::lastComponentPathFor(terminal.name());
+    const QString otherPath =
+        UucpLock::directory() + "/LCK.." + QFileInfo(terminal.name()).fileName();
 
     NativeSerialEngine engine(nullptr);
     engine.setDeviceName(terminal.name());

@@ -11,13 +11,15 @@
 
 // A UUCP lock file as another serial program leaves it: LCK..<name> in the
 // system's lock directory, <name> being the device's path below /dev with '/'
-// made '_' (ttyS0, pts_3), or as terminal programs write it, the last component
-// of that path (3 for /dev/pts/3). Removed again when the helper goes.
+// made '_' (ttyS0, pts_3), or, as terminal programs write it, its last component
+// (3 for /dev/pts/3). Removed again when the helper goes.
 class UucpLock
 {
 public:
     UucpLock(const QString& device, const QByteArray& content, bool lastComponent = false)
-        : file(lastComponent ? lastComponentPathFor(device) : pathFor(device)),
+        : file(lastComponent ? directory() + "/LCK.." +
+                                   QFileInfo(QFileInfo(device).canonicalFilePath()).fileName()
+                             : pathFor(device)),
           written(write(file, content))
     {
     }
@@ -36,8 +38,7 @@ public:
                out.write(content) == content.size();
     }
 
-    // The lock directory the code under test uses: the suite's own when
-    // STATION_LOCK_DIR names it.
+    // The one the code under test uses, STATION_LOCK_DIR when set.
     static QString directory()
     {
         const QString chosen = QFile::decodeName(qgetenv("STATION_LOCK_DIR"));
@@ -59,12 +60,6 @@ public:
             name = QFileInfo(name).fileName();
         name.replace(QLatin1Char('/'), QLatin1Char('_'));
         return directory() + QLatin1String("/LCK..") + name;
-    }
-
-    static QString lastComponentPathFor(const QString& device)
-    {
-        return directory() + QLatin1String("/LCK..") +
-               QFileInfo(QFileInfo(device).canonicalFilePath()).fileName();
     }
 
     // The usual text form: the process number right-aligned in ten columns.
