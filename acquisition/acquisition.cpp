@@ -4,6 +4,7 @@
 #include "FichierCapture.h"
 #include "LecteurCapture.h"
 #include "SerialDeviceEnumerator.h"
+#include "SerialPortProbe.h"
 #include "Tampon.h"
 #include "calculPeriode.h"
 #include "detecteurCycles.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QList>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
@@ -34,9 +36,18 @@ constexpr qint64 octetsParTic = 4 * 1024 * 1024;
 // Capture lines reach the kernel at least this often while live (milliseconds).
 constexpr int intervalleEcriture = 500;
 // A device list entry reads "NAME: description"; a bare name names the port too.
+// An adapter with a stable name is listed as "STABLE (KERNEL): description": its
+// link in /dev/serial/by-id is opened, which leads to the adapter whatever
+// kernel name it has today, and the kernel name when the link is missing.
 QString nomPort(const QString& source)
 {
-    return source.section(QLatin1Char(':'), 0, 0);
+    const QString nom = source.section(QLatin1Char(':'), 0, 0);
+    static const QRegularExpression stable(QStringLiteral("^(\\S+) \\((\\S+)\\)$"));
+    const QRegularExpressionMatch trouve = stable.match(nom);
+    if (!trouve.hasMatch())
+        return nom;
+    const QString lien = QStringLiteral("/dev/serial/by-id/") + trouve.captured(1);
+    return QFileInfo::exists(lien) ? lien : trouve.captured(2);
 }
 
 // Device nodes (/dev/ttyUSB0) exist in the file system too: only a regular file
@@ -44,6 +55,30 @@ QString nomPort(const QString& source)
 bool estFichierCapture(const QString& source)
 {
     return QFileInfo(source).isFile();
+}
+
+// The line under « Impossible d'ouvrir le port » that says why, as far as the
+// system tells; empty when it does not.
+QString raisonRefus(const QString& nom)
+{
+    const SerialPortProbe examen(nom);
+    switch (examen.reason()) {
+    case SerialPortProbe::Missing:
+        return QStringLiteral("\nLe port n'existe plus");
+    case SerialPortProbe::Forbidden:
+        return QStringLiteral("\nVotre compte n'a pas accès à ce port. Ajoutez-le au groupe "
+                              "dialout (sudo adduser $USER dialout), puis ouvrez une nouvelle "
+                              "session.");
+    case SerialPortProbe::Held:
+        if (examen.program().isEmpty())
+            return QStringLiteral("\nutilisé par le processus %1").arg(examen.pid());
+        return QStringLiteral("\nutilisé par %1, processus %2")
+            .arg(examen.program())
+            .arg(examen.pid());
+    case SerialPortProbe::Unknown:
+        break;
+    }
+    return QString();
 }
 
 unsigned echantillonBrut(const char* octets)
@@ -188,7 +223,9 @@ void acquisition::getNewDeviceList(QStringList ports)
     QStringList liste;
     for (const QString& nom : ports) {
         enumerator->setDeviceName(nom);
-        liste << nom + QStringLiteral(": ") + enumerator->description();
+        const QString stable = enumerator->stableName();
+        liste << (stable.isEmpty() ? nom : QStringLiteral("%1 (%2)").arg(stable, nom)) +
+                     QStringLiteral(": ") + enumerator->description();
     }
     QMutexLocker verrouille(&verrou);
     deviceList = liste;
@@ -306,7 +343,10 @@ bool acquisition::ouvrirPort(const QString& src)
     readBuffer.reserve(int(lectureMax) + tailleBloc); // reserved room survives emptying
     port->setDeviceName(nomPort(src));
     if (!port->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        signaler(2, tr("Impossible d'ouvrir le port %1").arg(port->deviceName()), 1);
+        signaler(2,
+                 tr("Impossible d'ouvrir le port %1").arg(port->deviceName()) +
+                     raisonRefus(port->deviceName()),
+                 1);
         return false;
     }
     if (port->openMode() & QIODevice::Unbuffered)

@@ -656,8 +656,12 @@ qint64 AbstractSerial::readData(char* data, qint64 maxSize)
     }
 
     if (d->isBuffered) {
-        if (!d->isReadNotificationEnabled() && !d->engine->isHungUp())
+        if (!d->isReadNotificationEnabled() && !d->engine->isHungUp()) {
             d->setReadNotificationEnabled(true);
+            // The buffer was full: what waits in the engine is taken once the
+            // reader has made room, whether or not more arrives.
+            d->pullLeftOver();
+        }
         if (d->readBuffer.isEmpty())
             return 0;
         if (maxSize == 1) {

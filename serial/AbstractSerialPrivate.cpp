@@ -175,6 +175,10 @@ bool AbstractSerialPrivate::receiveReadNotification()
         }
         if (!hasNewData && !isReadNotificationEnabled())
             setReadNotificationEnabled(true);
+        // Only after progress: a port that announces bytes it never gives
+        // would otherwise be asked again and again.
+        if (isBuffered && hasNewData && !wasReading)
+            pullLeftOver();
     }
 
     // Restore on every way out, so a nested notification that found nothing
@@ -186,6 +190,25 @@ bool AbstractSerialPrivate::receiveReadNotification()
     }
     isReading = wasReading;
     return handled;
+}
+
+void AbstractSerialPrivate::pullLeftOver()
+{
+    if (pullScheduled)
+        return;
+    pullScheduled = true;
+    QMetaObject::invokeMethod(
+        device,
+        [this] {
+            pullScheduled = false;
+            if (!device->isOpen() || !isBuffered || isReading || engine->isHungUp())
+                return;
+            if (readBufferMaxSize > 0 && readBuffer.size() >= readBufferMaxSize)
+                return; // the reader's next read asks again
+            if (engine->bytesAvailable() > 0)
+                receiveReadNotification();
+        },
+        Qt::QueuedConnection);
 }
 
 bool AbstractSerialPrivate::readFromEngine()

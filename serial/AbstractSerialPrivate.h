@@ -29,6 +29,13 @@ public:
 
     // Moves what the engine holds into the read buffer, within the limit.
     bool readFromEngine();
+    // Buffered mode: once the reader has had its turn, bytes still in the engine
+    // (its read-ahead, the terminal's queue) are taken from the event loop while
+    // the buffer has room. Arrivals are edges: bytes whose arrival was reported
+    // while the buffer was full, or that a read took ahead, would otherwise wait
+    // for a next arrival that may never come.
+    void pullLeftOver();
+    bool pullScheduled = false;
     // Hands the first block of the write buffer to the engine.
     bool flushWriteBuffer();
 

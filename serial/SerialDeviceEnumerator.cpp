@@ -127,6 +127,12 @@ QString SerialDeviceEnumerator::extraProperty() const
     return d->currentInfo.extraProperty;
 }
 
+QString SerialDeviceEnumerator::stableName() const
+{
+    Q_D(const SerialDeviceEnumerator);
+    return d->currentInfo.stableName;
+}
+
 bool SerialDeviceEnumerator::exists() const
 {
     Q_D(const SerialDeviceEnumerator);

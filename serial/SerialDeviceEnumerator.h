@@ -41,6 +41,8 @@ public:
     QString service() const;
     QString enumeratorName() const;
     QString extraProperty() const;
+    // The name of the port's link in /dev/serial/by-id, empty when it has none.
+    QString stableName() const;
 
     bool exists() const;
     bool isBusy() const;

@@ -83,6 +83,8 @@ private:
     // Takes the pending change notifications so the watcher goes quiet until the
     // next change, and watches directories that appeared meanwhile.
     void acknowledgeChanges();
+    // Watches the folders of udev's stable links that exist by now.
+    void watchLinkDirectories();
     DeviceMap scan() const;
     bool isHeldElsewhere(const QString& port) const;
 };

@@ -234,7 +234,9 @@ void SerialDeviceEnumeratorPrivate::openChangeSource()
         changeSourceError = errno;
         qDebug("SerialDeviceEnumerator: inotify_add_watch(%s) failed: %s", qPrintable(roots.dev),
                std::strerror(errno));
+        return;
     }
+    watchLinkDirectories();
 }
 
 void SerialDeviceEnumeratorPrivate::closeChangeSource()
@@ -272,14 +274,22 @@ void SerialDeviceEnumeratorPrivate::acknowledgeChanges()
             continue;
         break;
     }
+    watchLinkDirectories();
+}
+
+void SerialDeviceEnumeratorPrivate::watchLinkDirectories()
+{
     // udev adds its by-id and by-path links last, once its database entry is
-    // written; watching them catches properties that came after the node.
-    // Adding a watch that exists already only refreshes it.
+    // written; watching them catches properties that came after the node, and
+    // the stable names coming and going. Adding a watch that exists already
+    // only refreshes it.
     static const char* const linkDirs[] = {"/serial", "/serial/by-id", "/serial/by-path"};
     for (const char* dir : linkDirs) {
         const QByteArray path = QFile::encodeName(roots.dev + QLatin1String(dir));
-        if (QFileInfo(QString::fromLocal8Bit(path)).isDir())
-            inotify_add_watch(changeFd, path.constData(), watchMask);
+        if (QFileInfo(QString::fromLocal8Bit(path)).isDir() &&
+            inotify_add_watch(changeFd, path.constData(), watchMask) < 0)
+            qDebug("SerialDeviceEnumerator: inotify_add_watch(%s) failed: %s", path.constData(),
+                   std::strerror(errno));
     }
 }
 
@@ -299,6 +309,19 @@ SerialDeviceEnumeratorPrivate::DeviceMap SerialDeviceEnumeratorPrivate::scan() c
         if (portName.contains(QLatin1String("LPT")))
             continue;
         found.insert(portName, describePort(portName, ttyDir, devicePath, roots, devicesRoot));
+    }
+    // The stable names: each by-id link gives its name to the port it leads to
+    // (the first in name order where one port has several).
+    const QDir linkDir(roots.dev + QLatin1String("/serial/by-id"));
+    const QString devDir = QDir(roots.dev).canonicalPath();
+    const QStringList links = linkDir.entryList(QDir::System | QDir::Files, QDir::Name);
+    for (const QString& link : links) {
+        const QFileInfo target(QFileInfo(linkDir.filePath(link)).canonicalFilePath());
+        if (target.path() != devDir)
+            continue;
+        auto port = found.find(target.fileName());
+        if (port != found.end() && port->stableName.isEmpty())
+            port->stableName = link;
     }
     return found;
 }

@@ -8,7 +8,8 @@ bool operator==(const SerialDeviceInfo& a, const SerialDeviceInfo& b)
            a.description == b.description && a.hardwareIds == b.hardwareIds &&
            a.vendorId == b.vendorId && a.productId == b.productId &&
            a.manufacturer == b.manufacturer && a.service == b.service &&
-           a.enumeratorName == b.enumeratorName && a.extraProperty == b.extraProperty;
+           a.enumeratorName == b.enumeratorName && a.extraProperty == b.extraProperty &&
+           a.stableName == b.stableName;
 }
 
 bool operator!=(const SerialDeviceInfo& a, const SerialDeviceInfo& b)

@@ -21,8 +21,12 @@ struct SerialDeviceInfo
     QString service;
     QString enumeratorName;
     QString extraProperty;
+    // The port's link in /dev/serial/by-id (its name there: the adapter's make,
+    // serial number and interface), which stays the same whatever kernel name
+    // the adapter gets; empty when udev gives it none.
+    QString stableName;
 };
 
-// Two records are equal when all fourteen fields are, hardware IDs element by element.
+// Two records are equal when all fields are, hardware IDs element by element.
 bool operator==(const SerialDeviceInfo& a, const SerialDeviceInfo& b);
 bool operator!=(const SerialDeviceInfo& a, const SerialDeviceInfo& b);

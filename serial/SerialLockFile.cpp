@@ -18,7 +18,18 @@ namespace {
 
 // Where other programs look, in the order a lock is written. On most systems
 // /var/lock is a link to /run/lock: the second look then finds the same file.
-const char* const lockDirectories[] = {"/run/lock", "/var/lock"};
+// STATION_LOCK_DIR, read once, replaces both (the test suite points it at a
+// folder of its own, so that it never meets the station in use beside it).
+const QStringList& lockDirectories()
+{
+    static const QStringList directories = [] {
+        const QString chosen = QFile::decodeName(qgetenv("STATION_LOCK_DIR"));
+        if (!chosen.isEmpty())
+            return QStringList{chosen};
+        return QStringList{QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
+    }();
+    return directories;
+}
 
 // A lock holds ten digits and a newline; some programs add a word or two.
 constexpr qint64 largestLock = 128;
@@ -155,36 +166,46 @@ QByteArray writeTemporary(const QString& dir, const QByteArray& content)
 
 } // namespace
 
-SerialLockFile::SerialLockFile(const QString& devicePath) : name(lockName(devicePath)) {}
+SerialLockFile::SerialLockFile(const QString& devicePath) : names(lockNames(devicePath)) {}
 
 SerialLockFile::~SerialLockFile()
 {
     release();
 }
 
-QString SerialLockFile::lockName(const QString& devicePath)
+QStringList SerialLockFile::lockNames(const QString& devicePath)
 {
     if (devicePath.isEmpty())
-        return QString();
-    QString path = QFileInfo(devicePath).canonicalFilePath();
+        return QStringList();
+    const QString path = QFileInfo(devicePath).canonicalFilePath();
     if (path.isEmpty())
-        return QString();
-    path = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : QFileInfo(path).fileName();
-    path.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return QStringLiteral("LCK..") + path;
+        return QStringList();
+    const QString last = QStringLiteral("LCK..") + QFileInfo(path).fileName();
+    if (!path.startsWith(QLatin1String("/dev/")))
+        return QStringList{last};
+    QString belowDev = path.mid(5);
+    belowDev.replace(QLatin1Char('/'), QLatin1Char('_'));
+    belowDev.prepend(QStringLiteral("LCK.."));
+    return belowDev == last ? QStringList{last} : QStringList{belowDev, last};
+}
+
+QString SerialLockFile::lockName(const QString& devicePath)
+{
+    const QStringList found = lockNames(devicePath);
+    return found.isEmpty() ? QString() : found.first();
 }
 
 qint64 SerialLockFile::holder() const
 {
-    if (name.isEmpty())
-        return 0;
-    for (const char* dir : lockDirectories) {
-        const QString path = QLatin1String(dir) + QLatin1Char('/') + name;
-        if (path == ownedPath)
-            continue;
-        const Entry entry = inspect(path);
-        if (entry.kind == Entry::Lock && isAlive(entry.pid))
-            return entry.pid;
+    for (const QString& dir : lockDirectories()) {
+        for (const QString& name : names) {
+            const QString path = dir + QLatin1Char('/') + name;
+            if (ownedPaths.contains(path))
+                continue;
+            const Entry entry = inspect(path);
+            if (entry.kind == Entry::Lock && isAlive(entry.pid))
+                return entry.pid;
+        }
     }
     return 0;
 }
@@ -192,18 +213,18 @@ qint64 SerialLockFile::holder() const
 bool SerialLockFile::acquire()
 {
     release();
-    if (name.isEmpty())
+    if (names.isEmpty())
         return true;
     const qint64 pid = holder();
     if (pid != 0) {
-        qDebug() << "SerialLockFile:" << name << "is held by process" << pid;
+        qDebug() << "SerialLockFile:" << names << "is held by process" << pid;
         return false;
     }
 
     QString dir;
-    for (const char* candidate : lockDirectories) {
-        if (QFileInfo(QLatin1String(candidate)).isDir()) {
-            dir = QLatin1String(candidate);
+    for (const QString& candidate : lockDirectories()) {
+        if (QFileInfo(candidate).isDir()) {
+            dir = candidate;
             break;
         }
     }
@@ -211,9 +232,10 @@ bool SerialLockFile::acquire()
         return true;
 
     // The lock appears whole or not at all: written under a new name of its
-    // own, then linked to its real name, which fails if anything (another
-    // program's lock, or whatever was planted there) already has that name.
-    const QString path = dir + QLatin1Char('/') + name;
+    // own, then linked to each of its real names, which fails if anything
+    // (another program's lock, or whatever was planted there) already has that
+    // name. Both names are written where they differ: programs of either
+    // convention then see the port held.
     const QByteArray temporary =
         writeTemporary(dir, QStringLiteral("%1\n").arg(qint64(::getpid()), 10).toLatin1());
     if (temporary.isEmpty()) {
@@ -221,44 +243,56 @@ bool SerialLockFile::acquire()
                qPrintable(dir));
         return true;
     }
-
     bool result = true;
+    for (const QString& name : names) {
+        result = linkLock(temporary, dir + QLatin1Char('/') + name);
+        if (!result)
+            break;
+    }
+    if (::unlink(temporary.constData()) != 0)
+        trace("unlink", temporary, errno);
+    if (!result)
+        release();
+    return result;
+}
+
+// Links the written lock `temporary` to `path`. False when a live process holds
+// that name; true too when the name cannot be had (the port goes without it).
+bool SerialLockFile::linkLock(const QByteArray& temporary, const QString& path)
+{
     const QByteArray target = QFile::encodeName(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (::link(temporary.constData(), target.constData()) == 0) {
-            ownedPath = path;
-            break;
+            ownedPaths << path;
+            return true;
         }
         if (errno != EEXIST) {
             trace("link", target, errno);
             qDebug("SerialLockFile: the port goes without a lock");
-            break;
+            return true;
         }
         const Entry other = inspect(path);
         if (other.kind == Entry::Lock && isAlive(other.pid)) {
-            qDebug() << "SerialLockFile:" << name << "is held by process" << other.pid;
-            result = false;
-            break;
+            qDebug() << "SerialLockFile:" << path << "is held by process" << other.pid;
+            return false;
         }
         // Stale (its process is gone), or no lock at all: it gives way, or the
         // port goes without a lock of ours.
         if (!removeEntry(target)) {
             qDebug("SerialLockFile: %s stays; the port goes without a lock", target.constData());
-            break;
+            return true;
         }
     }
-    if (::unlink(temporary.constData()) != 0)
-        trace("unlink", temporary, errno);
-    return result;
+    return true;
 }
 
 void SerialLockFile::release()
 {
-    if (ownedPath.isEmpty())
-        return;
     // Only a lock that still names this process is removed.
-    const Entry entry = inspect(ownedPath);
-    if (entry.kind == Entry::Lock && entry.pid == qint64(::getpid()))
-        removeEntry(QFile::encodeName(ownedPath));
-    ownedPath.clear();
+    for (const QString& path : qAsConst(ownedPaths)) {
+        const Entry entry = inspect(path);
+        if (entry.kind == Entry::Lock && entry.pid == qint64(::getpid()))
+            removeEntry(QFile::encodeName(path));
+    }
+    ownedPaths.clear();
 }

@@ -1,14 +1,22 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The UUCP lock file of a serial port, the convention Linux serial programs share
 // whatever else they use: LCK..<name> in /run/lock (or /var/lock), holding the
 // number of the process that has the port, as ten right-aligned digits and a
-// newline (an old binary int is read too). <name> is the port's path below /dev
-// with '/' made '_' (ttyS0, ttyUSB0, pts_3), so that every name of a port, links
-// included, leads to one lock. A lock naming a process that is no longer alive
-// is stale and is ignored.
+// newline (an old binary int is read too). Links are resolved first, so that
+// every name of a port (by-id links included) leads to the device's locks.
+// Two conventions name them: the device's path below /dev with '/' made '_'
+// (pts_3), and, as common terminal programs write it, the last component of
+// that path (LCK..3 for /dev/pts/3, LCK..ttyUSB0). For a port directly under
+// /dev both are one name. A live lock under either counts as held, and both are
+// written. A lock naming a process that is no longer alive is stale and is
+// ignored. The environment variable STATION_LOCK_DIR, read once
+// at the first lock, names another lock directory to use instead of both (for
+// tests, which must not meet the locks of a station in use on the machine).
 //
 // The lock directory is writable by every user: nothing found there is opened
 // through a link or in a way that could block, and only a regular file of a
@@ -41,10 +49,16 @@ public:
     // Removes the lock file if acquire() wrote it.
     void release();
 
-    // LCK..<name> for the device, empty when its path cannot be resolved.
+    // LCK..<name> for the device (its path below /dev), empty when its path
+    // cannot be resolved.
     static QString lockName(const QString& devicePath);
+    // Every name a lock of the device may have: lockName() first, then the
+    // last-component form where it differs.
+    static QStringList lockNames(const QString& devicePath);
 
 private:
-    QString name;
-    QString ownedPath;
+    bool linkLock(const QByteArray& temporary, const QString& path);
+
+    QStringList names;
+    QStringList ownedPaths;
 };

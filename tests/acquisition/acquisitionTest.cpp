@@ -216,6 +216,7 @@ private slots:
     void uncreatableCaptureFileWarnsAndAcquires();
     void fullDiskWarnsOnceAndKeepsWholeLines_data();
     void fullDiskWarnsOnceAndKeepsWholeLines();
+    void vanishedPortClosesCaptureAndReleases_data();
     void vanishedPortClosesCaptureAndReleases();
     void secondStartWhileCapturingChangesNothing();
     void replayFeedsEveryBuffer_data();
@@ -325,16 +326,27 @@ void acquisitionTest::blockDecodesToO2AndCaptureLines()
 void acquisitionTest::portEntryOrBareNameOpensThePort_data()
 {
     QTest::addColumn<QString>("suffixe");
-    QTest::newRow("bare name") << QString();
-    QTest::newRow("device list entry") << QStringLiteral(": Port de test: USB");
+    QTest::addColumn<QString>("prefixe");
+    QTest::newRow("bare name") << QString() << QString();
+    QTest::newRow("device list entry") << QStringLiteral(": Port de test: USB") << QString();
+    // Without its by-id link, the kernel name in the brackets; a link's lock is the port's.
+    QTest::newRow("entry by stable name") << QStringLiteral("): Port de test")
+                                          << QStringLiteral("usb-Absent_Adaptateur-if00-port0 (");
+    QTest::newRow("link to the port") << QString() << QStringLiteral("lien");
 }
 
 void acquisitionTest::portEntryOrBareNameOpensThePort()
 {
     QFETCH(QString, suffixe);
+    QFETCH(QString, prefixe);
     InstrumentTerminal instrument;
     Banc banc;
-    QVERIFY(captureDemarree(banc, instrument.name() + suffixe, instrument.name()));
+    const QString source = prefixe == "lien" ? QDir::current().absoluteFilePath("lien")
+                                             : prefixe + instrument.name() + suffixe;
+    QVERIFY(prefixe != "lien" || QFile::link(instrument.name(), source));
+    QVERIFY(captureDemarree(banc, source, instrument.name()));
+    if (prefixe == "lien")
+        QVERIFY(QFile::exists(UucpLock::pathFor(instrument.name())));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
     QVERIFY(banc.fenetre.messages.isEmpty());
@@ -432,8 +444,10 @@ void acquisitionTest::unopenablePortLeavesNoCaptureFile()
     for (int essai = 1; essai <= 2; ++essai) {
         banc.setCapture(true);
         QTRY_COMPARE(banc.fenetre.messages.size(), essai);
-        QCOMPARE(banc.fenetre.messages.at(essai - 1),
-                 (Message{2, "Impossible d'ouvrir le port /dev/pas-de-port-ici", 1}));
+        QCOMPARE(
+            banc.fenetre.messages.at(essai - 1),
+            (Message{2, "Impossible d'ouvrir le port /dev/pas-de-port-ici\nLe port n'existe plus",
+                     1}));
         QVERIFY(QDir::current().entryList(QDir::Files).isEmpty());
     }
 
@@ -447,15 +461,17 @@ void acquisitionTest::portHeldByAnotherProgramIsRefused()
     if (!UucpLock::isAvailable())
         QSKIP("the lock directory is not writable");
     InstrumentTerminal instrument;
-    // Another serial program (process 1 stands for it: always alive) holds the port.
-    UucpLock lock(instrument.name(), UucpLock::text(1));
+    // Another serial program holds the port: this test program stands for it.
+    UucpLock lock(instrument.name(), UucpLock::text(::getpid()));
     QVERIFY(lock.isWritten());
     Banc banc;
     banc.setSource(instrument.name());
     banc.setCapture(true);
     QTRY_COMPARE(banc.fenetre.messages.size(), 1);
+    const QString texte =
+        "Impossible d'ouvrir le port %1\nutilisé par acquisitionTest, processus %2";
     QCOMPARE(banc.fenetre.messages.at(0),
-             (Message{2, "Impossible d'ouvrir le port " + instrument.name(), 1}));
+             (Message{2, texte.arg(instrument.name()).arg(::getpid()), 1}));
     QVERIFY(!portOuvert(instrument.name()));
 }
 
@@ -632,31 +648,44 @@ void acquisitionTest::uncreatableCaptureFileWarnsAndAcquires()
     QVERIFY(!QFileInfo::exists("acquisition1.csv"));
 }
 
+void acquisitionTest::vanishedPortClosesCaptureAndReleases_data()
+{
+    // Bytes after the last whole block, and the whole samples among them.
+    QTest::addColumn<int>("reste");
+    QTest::addColumn<int>("echantillons");
+    QTest::newRow("two samples and a half") << 5 << 2;
+    QTest::newRow("one sample") << 2 << 1;
+    QTest::newRow("one sample and a half") << 3 << 1;
+}
+
 void acquisitionTest::vanishedPortClosesCaptureAndReleases()
 {
+    QFETCH(int, reste);
+    QFETCH(int, echantillons);
     Banc banc;
     QString nom;
     {
         InstrumentTerminal instrument;
         nom = instrument.name();
         QVERIFY(captureDemarree(banc, nom, instrument.name()));
-        // Two whole samples and half of one wait for the rest of their block.
-        QVERIFY(instrument.send(echantillon(0x8000).repeated(16) + QByteArray(5, '\x01')));
+        // The samples after the last block wait for the rest of their block.
+        QVERIFY(instrument.send(echantillon(0x8000).repeated(16) + QByteArray(reste, '\x01')));
         QTRY_COMPARE(banc.o2.size(), size_t(16));
         QTest::qWait(100);
     } // the instrument hangs up
     QTRY_COMPARE(banc.fenetre.messages.size(), 1);
     QCOMPARE(banc.fenetre.messages.at(0), (Message{2, "Connexion perdue avec le port " + nom, 1}));
-    // The whole samples sent before the hang-up are kept, the half one is not.
-    QCOMPARE(banc.o2.size(), size_t(18));
+    // The whole samples sent before the hang-up are kept, a half one is not.
+    QCOMPARE(banc.o2.size(), size_t(16 + echantillons));
     QCOMPARE(contenu("acquisition1.csv"),
-             QByteArray("0;125;0\r\n").repeated(16) + QByteArray("0;0.980377;0\r\n").repeated(2));
+             QByteArray("0;125;0\r\n").repeated(16) +
+                 QByteArray("0;0.980377;0\r\n").repeated(echantillons));
 
     // Idle again: a new instrument can be captured at once.
     InstrumentTerminal autre;
     QVERIFY(captureDemarree(banc, autre.name(), autre.name(), "acquisition2.csv"));
     QVERIFY(autre.send(echantillon(0x8000).repeated(8)));
-    QTRY_COMPARE(banc.o2.size(), size_t(26));
+    QTRY_COMPARE(banc.o2.size(), size_t(24 + echantillons));
 }
 
 void acquisitionTest::secondStartWhileCapturingChangesNothing()
@@ -925,7 +954,9 @@ void acquisitionTest::deviceListEntriesNameAndDescription()
         QStringList liste;
         for (const QString& nom : noms) {
             reference.setDeviceName(nom);
-            liste << nom + ": " + reference.description();
+            const QString stable = reference.stableName();
+            liste << (stable.isEmpty() ? nom : stable + " (" + nom + ")") + ": " +
+                         reference.description();
         }
         return liste;
     };
@@ -944,7 +975,7 @@ void acquisitionTest::deviceListEntriesNameAndDescription()
     QTRY_COMPARE(banc.fenetre.listes.size(), 2);
     QCOMPARE(banc.fenetre.listes.at(1), entrees(ports));
     for (int i = 0; i < ports.size(); ++i)
-        QVERIFY(banc.fenetre.listes.at(1).at(i).startsWith(ports.at(i) + ": "));
+        QVERIFY(banc.fenetre.listes.at(1).at(i).section(':', 0, 0).contains(ports.at(i)));
 
     // And it is the list handed out from then on.
     QMetaObject::invokeMethod(banc.worker, "askForDeviceList", Qt::QueuedConnection);

@@ -146,6 +146,7 @@ private slots:
         QVERIFY(!simulateur.port.isEmpty());
         choisirSource(simulateur.port);
         cliquer("btnCapturer");
+        QCOMPARE(refusDuPort(0), QString());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(fichierCapture()).size() == attendu.size(), 20000);
         const QString capture = fichierCapture();
         cliquer("btnCapturer");
@@ -207,6 +208,7 @@ private slots:
         Simulateur suivant({"--period", "2"});
         choisirSource(suivant.port);
         cliquer("btnCapturer");
+        QCOMPARE(refusDuPort(1), QString());
         QTRY_COMPARE(modele()->rowCount(), 0);
         QTRY_COMPARE(cycleMoyen("O2")->nombreCycles(), 0);
         QVERIFY(indicateur->texteFrequence().contains("--"));

@@ -2,7 +2,9 @@
 
 #include "Fenetre.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -37,4 +39,24 @@ inline QList<QByteArray> lignes(const QByteArray& texte)
     if (!resultat.isEmpty() && resultat.last().isEmpty())
         resultat.removeLast();
     return resultat;
+}
+
+// After a click that starts a capture with `avant` capture files here: empty once
+// the port is open (its file appears), else the text of the refusal's box, closed
+// at once so that the scenario fails now with the reason, not at its timeout.
+inline QString refusDuPort(int avant)
+{
+    QString refus = QStringLiteral("no capture file, no message");
+    (void)QTest::qWaitFor([&] {
+        if (auto* boite = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            refus = boite->text();
+            boite->done(QMessageBox::Ok);
+            return true;
+        }
+        const bool ouvert = QDir().entryList({"acquisition*.csv"}, QDir::Files).size() > avant;
+        if (ouvert)
+            refus.clear();
+        return ouvert;
+    });
+    return refus;
 }

@@ -976,6 +976,7 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened_data()
     QTest::newRow("advisory lock only") << false << true << "";
     QTest::newRow("lock file in text form") << false << false << "text";
     QTest::newRow("lock file in binary form") << false << false << "binary";
+    QTest::newRow("lock file by the last component") << false << false << "text LCK..3";
 }
 
 // The holder is another program on the same port; it keeps its port as it had
@@ -1002,10 +1003,10 @@ void NativeSerialEngineTest::portHeldByAnotherProgramIsNotOpened()
     if (flocked)
         QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
     // Process 1 is always alive.
-    const QByteArray content = UucpLock::content(lockFile, 1);
+    const QByteArray content = UucpLock::content(lockFile.section(' ', 0, 0), 1);
     QScopedPointer<UucpLock> lock;
     if (!lockFile.isEmpty()) {
-        lock.reset(new UucpLock(terminal.name(), content));
+        lock.reset(new UucpLock(terminal.name(), content, lockFile.endsWith("LCK..3")));
         QVERIFY(lock->isWritten());
     }
 
@@ -1048,14 +1049,18 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
         QVERIFY(stale->isWritten());
     }
     const QString lockPath = UucpLock::pathFor(terminal.name());
+    // Terminal programs read the last component's name (LCK..3 for /dev/pts/3).
+    const QString otherPath =
+        UucpLock::directory() + "/LCK.." + QFileInfo(terminal.name()).fileName();
 
     NativeSerialEngine engine(nullptr);
     engine.setDeviceName(terminal.name());
     QVERIFY(engine.open(QIODevice::ReadWrite));
-    QFile file(lockPath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), UucpLock::text(::getpid()));
-    file.close();
+    for (const QString& path : {lockPath, otherPath}) {
+        QFile file(path);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
+        QCOMPARE(file.readAll(), UucpLock::text(::getpid()));
+    }
 
     // A second engine of this process is another user of the port too.
     NativeSerialEngine second(nullptr);
@@ -1065,6 +1070,7 @@ void NativeSerialEngineTest::freePortCarriesALockFileWhileOpen()
 
     QVERIFY(engine.close());
     QVERIFY(!QFile::exists(lockPath));
+    QVERIFY(!QFile::exists(otherPath));
     QVERIFY(second.open(QIODevice::ReadOnly));
     QVERIFY(QFile::exists(lockPath));
     QVERIFY(second.close());

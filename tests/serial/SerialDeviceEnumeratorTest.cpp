@@ -212,6 +212,7 @@ private Q_SLOTS:
     void cleanup();
 
     void nothingListedOrEmittedBeforeEnabled();
+    void stableNamesFollowTheByIdLinks();
     void enablingEmitsOnceWithEveryHardwarePort();
     void enablingWithoutPortsEmitsNothing();
     void enablingAgainRescansAndEmitsOnlyOnChange();
@@ -266,6 +267,26 @@ void SerialDeviceEnumeratorTest::nothingListedOrEmittedBeforeEnabled()
     QVERIFY(enumerator.presentPorts().isEmpty());
     QVERIFY(!enumerator.isEnabled());
     QCOMPARE(spy.count(), 0);
+}
+
+// Each adapter is named by its by-id link, which comes and goes with udev.
+void SerialDeviceEnumeratorTest::stableNamesFollowTheByIdLinks()
+{
+    const QString byId = tree->path("dev/serial/by-id/usb-");
+    tree->addUsbAdapter({"ttyUSB0", "1-1"});
+    tree->addUsbAdapter({"ttyUSB1", "1-2"});
+    FakeTree::link("../../ttyUSB0", byId + "FTDI_FT232R_A50285BI-if00-port0");
+    FakeTree::link("../../ttyUSB0", tree->path("dev/serial/by-path/pci-0:14.0-usb-0:1:1.0"));
+    SerialDeviceEnumerator enumerator;
+    enumerator.setEnabled(true);
+    auto nom = [&](const QString& port) {
+        enumerator.setDeviceName(port);
+        return enumerator.stableName();
+    };
+    QCOMPARE(nom("ttyUSB0") + nom("ttyUSB1"), QString("usb-FTDI_FT232R_A50285BI-if00-port0"));
+    FakeTree::link("../../ttyUSB1", byId + "Prolific-if00-port0");
+    QVERIFY(QFile::remove(byId + "FTDI_FT232R_A50285BI-if00-port0"));
+    QTRY_COMPARE(nom("ttyUSB0") + nom("ttyUSB1"), QString("usb-Prolific-if00-port0"));
 }
 
 void SerialDeviceEnumeratorTest::enablingEmitsOnceWithEveryHardwarePort()

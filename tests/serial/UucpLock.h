@@ -11,12 +11,16 @@
 
 // A UUCP lock file as another serial program leaves it: LCK..<name> in the
 // system's lock directory, <name> being the device's path below /dev with '/'
-// made '_' (ttyS0, pts_3). Removed again when the helper goes.
+// made '_' (ttyS0, pts_3), or, as terminal programs write it, its last component
+// (3 for /dev/pts/3). Removed again when the helper goes.
 class UucpLock
 {
 public:
-    UucpLock(const QString& device, const QByteArray& content)
-        : file(pathFor(device)), written(write(file, content))
+    UucpLock(const QString& device, const QByteArray& content, bool lastComponent = false)
+        : file(lastComponent ? directory() + "/LCK.." +
+                                   QFileInfo(QFileInfo(device).canonicalFilePath()).fileName()
+                             : pathFor(device)),
+          written(write(file, content))
     {
     }
     ~UucpLock() { QFile::remove(file); }
@@ -34,8 +38,12 @@ public:
                out.write(content) == content.size();
     }
 
+    // The one the code under test uses, STATION_LOCK_DIR when set.
     static QString directory()
     {
+        const QString chosen = QFile::decodeName(qgetenv("STATION_LOCK_DIR"));
+        if (!chosen.isEmpty())
+            return chosen;
         return QFileInfo(QStringLiteral("/run/lock")).isDir() ? QStringLiteral("/run/lock")
                                                               : QStringLiteral("/var/lock");
     }
