@@ -14,6 +14,7 @@
 #include <QPicture>
 #include <QPixmap>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
 #include <QSvgGenerator>
@@ -235,15 +236,22 @@ ExportGraphique::Format ExportGraphique::formatPourNom(const QString& nomFichier
     return Format::Image;
 }
 
-QPixmap ExportGraphique::prendreInstantane(QWidget* conteneur, const QString& fichierSvg)
+QString ExportGraphique::avecSuffixeDuFiltre(const QString& nomFichier, const QString& filtre)
+{
+    if (nomFichier.isEmpty() || !QFileInfo(nomFichier).suffix().isEmpty())
+        return nomFichier;
+    const QRegularExpression motif(QStringLiteral("\\*\\.(\\w+)"));
+    const QRegularExpressionMatch trouve = motif.match(filtre);
+    return trouve.hasMatch() ? nomFichier + QLatin1Char('.') + trouve.captured(1) : nomFichier;
+}
+
+QPixmap ExportGraphique::prendreInstantane(QWidget* conteneur)
 {
     if (!conteneur) {
         qDebug() << "snapshot: no plots area";
         return QPixmap();
     }
-    const QPixmap image = conteneur->grab();
-    ecrireSvgInstantane(conteneur, fichierSvg);
-    return image;
+    return conteneur->grab();
 }
 
 bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fichierSvg)
@@ -283,7 +291,8 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
             extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0,
             legende);
     case Format::Svg:
-        return copierSvg(fichierSvg, nomFichier);
+        return fichierSvg.isEmpty() ? ecrireSvg(conteneur, nomFichier)
+                                    : copierSvg(fichierSvg, nomFichier);
     case Format::Image:
         break;
     }
@@ -330,6 +339,19 @@ bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFic
         return false;
     }
     return remplacerFichier(nomFichier, QByteArray::fromStdString(postScript));
+}
+
+// The drawing goes to a scratch file in a temporary folder, never in the
+// working folder, and replaces the file once whole.
+bool ExportGraphique::ecrireSvg(QWidget* conteneur, const QString& nomFichier)
+{
+    const QTemporaryDir dossier;
+    if (!dossier.isValid()) {
+        qDebug() << "SVG export: no temporary folder" << dossier.errorString();
+        return false;
+    }
+    const QString brouillon = dossier.filePath(QStringLiteral("instantane.svg"));
+    return ecrireSvgInstantane(conteneur, brouillon) && copierSvg(brouillon, nomFichier);
 }
 
 bool ExportGraphique::copierSvg(const QString& fichierSvg, const QString& nomFichier)

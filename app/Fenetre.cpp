@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
@@ -271,8 +270,6 @@ Fenetre::~Fenetre()
     for (Graphique* plot : qAsConst(graphiques))
         delete plot;
     delete ui;
-    if (QFile::exists(QStringLiteral(".svgtmp")))
-        QFile::remove(QStringLiteral(".svgtmp"));
 }
 
 void Fenetre::arreterAcquisition()

@@ -1,5 +1,6 @@
 // Snapshot and export of the plots area. The pause button takes a snapshot at
 // each toggle, so an export made while paused shows the display as it froze.
+// Vector drawings are made only for an export, in a temporary folder.
 #include "Fenetre.h"
 #include "ui_Fenetre.h"
 
@@ -8,7 +9,7 @@
 
 #include <QDateTime>
 #include <QFileDialog>
-#include <QTemporaryDir>
+#include <QMessageBox>
 
 void Fenetre::takeSnapshot()
 {
@@ -18,19 +19,15 @@ void Fenetre::takeSnapshot()
 
 void Fenetre::exportation()
 {
-    QTemporaryDir dossierSvg;
-    QString fichierSvg = ExportGraphique::fichierSvgTemporaire();
     QWidget* conteneur = ui->graphiqueContainer;
     QPixmap instantane;
     QDateTime moment = momentInstantane;
     if (ui->tabWidget->currentWidget() == ui->tab_moyennes) {
         // The averaged-data tab exports its own plots. It is frozen with the
         // pause already, so what it shows now is what it showed when the pause
-        // began; its SVG drawing goes to a scratch file of its own, so that the
-        // plots area's paused one stays.
+        // began.
         conteneur = ongletMoyennes->zoneGraphiques();
-        fichierSvg = dossierSvg.filePath(QStringLiteral("moyennes.svg"));
-        instantane = ExportGraphique::prendreInstantane(conteneur, fichierSvg);
+        instantane = ExportGraphique::prendreInstantane(conteneur);
         if (!pauseActive)
             moment = QDateTime::currentDateTime();
     } else {
@@ -43,9 +40,15 @@ void Fenetre::exportation()
     const QString nomPropose = ExportGraphique::nomPropose(QDateTime::currentDateTime());
     QString filtreImages = ExportGraphique::filtreImages();
     // No overwrite confirmation: the operator names the file to (re)write.
-    const QString nomFichier = QFileDialog::getSaveFileName(
-        this, tr("Exportation"), nomPropose, ExportGraphique::filtres(), &filtreImages,
-        QFileDialog::DontConfirmOverwrite);
-    ExportGraphique::exporter(conteneur, instantane, nomFichier, fichierSvg,
-                              ExportGraphique::legende(moment, sourceAffichee));
+    const QString nomFichier = ExportGraphique::avecSuffixeDuFiltre(
+        QFileDialog::getSaveFileName(this, tr("Exportation"), nomPropose,
+                                     ExportGraphique::filtres(), &filtreImages,
+                                     QFileDialog::DontConfirmOverwrite),
+        filtreImages);
+    if (nomFichier.isEmpty())
+        return; // cancelled
+    if (!ExportGraphique::exporter(conteneur, instantane, nomFichier, QString(),
+                                   ExportGraphique::legende(moment, sourceAffichee)))
+        QMessageBox::warning(this, tr("Avertissement"),
+                             tr("Impossible d'écrire le fichier %1").arg(nomFichier));
 }
