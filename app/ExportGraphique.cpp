@@ -260,6 +260,9 @@ bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fic
         return false;
     QSvgGenerator generateur;
     generateur.setFileName(fichierSvg);
+    // Text is laid out in points: at the generator's default 72 dpi it would
+    // come out smaller than on screen.
+    generateur.setResolution(conteneur->logicalDpiX());
     generateur.setSize(conteneur->size());
     generateur.setViewBox(conteneur->contentsRect());
     generateur.setTitle(tr("SVG Generator Test"));
