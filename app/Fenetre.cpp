@@ -139,6 +139,15 @@ void Fenetre::creerGraphiques()
             attacherGrille(plot);
         connect(ui->btnPause, &QPushButton::toggled, plot, &Graphique::setPause);
     }
+    alignerAxes();
+}
+
+void Fenetre::alignerAxes()
+{
+    QList<QwtPlot*> plots;
+    for (const QString& canal : {kCO2, kO2, kFlux})
+        plots << graphique(canal);
+    Graphique::alignerAxesGauches(plots);
 }
 
 void Fenetre::connecterCommandes()

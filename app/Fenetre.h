@@ -67,6 +67,7 @@ private slots:
 
 private:
     void creerGraphiques();
+    void alignerAxes();
     void connecterCommandes();
     void creerAnalyseCycles();
     Graphique* graphique(const QString& canal) const;

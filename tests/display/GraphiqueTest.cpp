@@ -4,6 +4,7 @@
 #include "display/PixelsEcran.h"
 
 #include <QThread>
+#include <QVBoxLayout>
 #include <QtTest>
 #include <cmath>
 
@@ -93,6 +94,9 @@ private slots:
     void tendanceChangeDeCouleurEtEfface();
     void tendanceSuperposeLesBalayagesAlEcran();
     void remplissageAuDelaDuTraceNeCommencePasDeTrace();
+    void debordementEntreDeuxTopsSansRetour();
+    void axesDuTempsAlignes_data();
+    void axesDuTempsAlignes();
     void pauseArreteEtRepriseRedessine();
     void echelleDuTempsDimensionneLesTampons_data();
     void echelleDuTempsDimensionneLesTampons();
@@ -122,9 +126,14 @@ void GraphiqueTest::tendanceChangeDeCouleurEtEfface_data()
                                 << QList<int>{1, 2, 0, 1, 2};
     QTest::newRow("zero counts as 1") << 0 << 0 << seule << chaqueFois << seule;
     QTest::newRow("negative counts as 1") << -2 << -2 << seule << chaqueFois << seule;
+    // Lowering the count drops the extra sweeps and the colour past it at once
+    // (one replot), then the trace that ends drops one more.
     QTest::newRow("trend of 5 lowered to 2")
-        << 5 << 2 << QList<int>{1, 2, 3, 4, 1} << QList<int>{0, 0, 0, 0, 1}
+        << 5 << 2 << QList<int>{1, 2, 3, 4, 1} << QList<int>{0, 0, 0, 0, 2}
         << QList<int>{1, 2, 3, 4, 1};
+    QTest::newRow("trend of 3 turned off")
+        << 3 << 1 << QList<int>{1, 2, 0, 1, 0} << QList<int>{0, 0, 1, 1, 3}
+        << QList<int>{1, 2, 0, 1, 0};
     QTest::newRow("trend of 4 lowered to 3")
         << 4 << 3 << QList<int>{1, 2, 3, 0, 1} << QList<int>{0, 0, 0, 1, 1}
         << QList<int>{1, 2, 3, 0, 1};
@@ -146,8 +155,10 @@ void GraphiqueTest::tendanceChangeDeCouleurEtEfface()
     QCOMPARE(courbe->pen().color(), QColor(palette[0]));
     QCOMPARE(plot.traces("CO2"), 40);
     for (int trace = 0; trace < couleurs.size(); ++trace) {
-        if (trace == couleurs.size() - 1)
+        if (trace == couleurs.size() - 1) {
             plot.setTendance(nouvelleTendance);
+            QVERIFY(plot.itemList(QwtPlotItem::Rtti_PlotCurve).size() <= qMax(nouvelleTendance, 1));
+        }
         balayer(plot, tampon, 10, 0);
         QCOMPARE(courbe->pen().color(), QColor(palette[couleurs[trace]]));
         QCOMPARE(plot.replots, replots[trace]);
@@ -200,6 +211,60 @@ void GraphiqueTest::remplissageAuDelaDuTraceNeCommencePasDeTrace()
     QCOMPARE(plot.couleur(), 0);
     QCOMPARE(courbe->pen().color(), QColor(Qt::darkBlue));
     QCOMPARE(plot.traces("O2"), 20);
+}
+
+// The buffer wraps and refills past the painted count between two ticks: the
+// trace goes on with the new sweep's points only, so the sweep kept from it
+// has no line joining the two sweeps.
+void GraphiqueTest::debordementEntreDeuxTopsSansRetour()
+{
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("O2", tampon, palette)});
+    QVERIFY(afficher(plot, 3));
+    remplir(tampon, 300, 80);
+    plot.tick();
+    remplir(tampon, 700, 80);
+    remplir(tampon, 500, 20); // 1000 points, then 500 of the next sweep
+    plot.tick();
+    QCOMPARE(plot.traces("O2"), 500);
+    balayer(plot, tampon, 100, 20); // kept as a sweep of the trend
+    plot.replot();
+    const QImage image = PixelsEcran::capturer(plot.canvas());
+    enregistrer(image, "graphique-debordement.png");
+    // Between the two sweeps' levels, only a line joining them would be drawn.
+    const int haut = qRound(plot.transform(QwtPlot::yLeft, 65));
+    const int bas = qRound(plot.transform(QwtPlot::yLeft, 35));
+    QCOMPARE(PixelsEcran::compter(image.copy(0, haut, image.width(), bas - haut), Qt::darkBlue), 0);
+    QVERIFY(PixelsEcran::compter(image, Qt::darkBlue) > 100);
+}
+
+// The three plots' canvases start at the same x whatever their labels.
+void GraphiqueTest::axesDuTempsAlignes_data()
+{
+    QTest::addColumn<double>("co2Max");
+    QTest::newRow("default scales") << 70.0;
+    QTest::newRow("CO2 max 1e9") << 1e9;
+}
+
+void GraphiqueTest::axesDuTempsAlignes()
+{
+    QFETCH(double, co2Max);
+    QWidget zone;
+    auto* disposition = new QVBoxLayout(&zone);
+    const double echelles[][2] = {{-20, co2Max}, {45, 65}, {-15, 15}};
+    QList<QwtPlot*> plots;
+    for (const auto& echelle : echelles) {
+        auto* plot = new GraphiqueSonde({new Courbe("C", new Tampon(0.01, 10), palette)});
+        plot->setAxisScale(QwtPlot::yLeft, echelle[0], echelle[1]);
+        disposition->addWidget(plot);
+        plots << plot;
+    }
+    Graphique::alignerAxesGauches(plots);
+    zone.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&zone));
+    for (QwtPlot* plot : plots)
+        QCOMPARE(plot->canvas()->mapTo(&zone, QPoint()).x(),
+                 plots[0]->canvas()->mapTo(&zone, QPoint()).x());
 }
 
 void GraphiqueTest::pauseArreteEtRepriseRedessine()
