@@ -127,27 +127,19 @@ void dessinerWidget(QWidget* widget, QPainter& painter, const QPoint& position,
     }
 }
 
-QPicture dessinVectoriel(QWidget* conteneur)
-{
-    QPicture dessin;
-    QPainter painter(&dessin);
-    dessinerWidget(conteneur, painter, QPoint(0, 0), QWidget::DrawWindowBackground);
-    painter.end();
-    return dessin;
-}
-
 // Prints the container on one page of a PDF document, laid out with its
 // caption (MiseEnPage). For a document to be turned into PostScript, the
 // PDF/A-1b flavour makes Qt draw whatever is still translucent opaque (PDF/A-1
 // forbids transparency): cairo would otherwise paste a bitmap wherever
 // translucent drawing overlaps other drawing.
-bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque, const QString& legende)
+bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque, const QString& legende,
+                 const QPicture* fige)
 {
     if (!conteneur) {
         qDebug() << "PDF export: no plots area to draw";
         return false;
     }
-    const QPicture dessin = dessinVectoriel(conteneur);
+    const QPicture dessin = fige ? *fige : ExportGraphique::dessinVectoriel(conteneur);
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFileName(nomFichier);
@@ -182,7 +174,36 @@ bool remplacerFichier(const QString& nomFichier, const QByteArray& contenu)
     return true;
 }
 
+// The vector drawing written as SVG, at the screen's resolution so that its
+// text keeps the size it has on screen.
+bool ecrireSvgDessin(const QPicture& dessin, QWidget* conteneur, const QString& fichierSvg)
+{
+    QSvgGenerator generateur;
+    generateur.setFileName(fichierSvg);
+    generateur.setResolution(conteneur->logicalDpiX());
+    generateur.setSize(conteneur->size());
+    generateur.setViewBox(QRect(QPoint(0, 0), conteneur->size()));
+    QPainter painter;
+    if (!painter.begin(&generateur)) {
+        qDebug() << "SVG export: cannot write" << fichierSvg;
+        return false;
+    }
+    painter.drawPicture(0, 0, dessin);
+    return painter.end();
+}
+
 } // namespace
+
+QPicture ExportGraphique::dessinVectoriel(QWidget* conteneur)
+{
+    QPicture dessin;
+    if (!conteneur)
+        return dessin;
+    QPainter painter(&dessin);
+    dessinerWidget(conteneur, painter, QPoint(0, 0), QWidget::DrawWindowBackground);
+    painter.end();
+    return dessin;
+}
 
 QString ExportGraphique::nomPropose(const QDateTime& moment)
 {
@@ -279,7 +300,7 @@ bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fic
 
 bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
                                const QString& nomFichier, const QString& fichierSvg,
-                               const QString& legende)
+                               const QString& legende, const QPicture* dessin)
 {
     if (nomFichier.isEmpty()) {
         qDebug() << "export: no file name, nothing written";
@@ -287,14 +308,14 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
     }
     switch (formatPourNom(nomFichier)) {
     case Format::Pdf:
-        return ecrirePdf(conteneur, nomFichier, legende);
+        return ecrirePdf(conteneur, nomFichier, legende, dessin);
     case Format::PostScript:
         return ecrirePostScript(
             conteneur, nomFichier,
-            extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0,
-            legende);
+            extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0, legende,
+            dessin);
     case Format::Svg:
-        return fichierSvg.isEmpty() ? ecrireSvg(conteneur, nomFichier)
+        return fichierSvg.isEmpty() ? ecrireSvg(conteneur, nomFichier, dessin)
                                     : copierSvg(fichierSvg, nomFichier);
     case Format::Image:
         break;
@@ -305,7 +326,7 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
 // The printer writes its file itself, truncating it first: it prints into a
 // scratch folder, and the page replaces the file once whole.
 bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
-                                const QString& legende)
+                                const QString& legende, const QPicture* dessin)
 {
     const QTemporaryDir dossier;
     if (!dossier.isValid()) {
@@ -313,7 +334,7 @@ bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
         return false;
     }
     const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
-    if (!imprimerPdf(conteneur, pdf, false, legende))
+    if (!imprimerPdf(conteneur, pdf, false, legende, dessin))
         return false;
     QFile page(pdf);
     if (!page.open(QIODevice::ReadOnly)) {
@@ -324,7 +345,7 @@ bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
 }
 
 bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps,
-                                       const QString& legende)
+                                       const QString& legende, const QPicture* dessin)
 {
     const QTemporaryDir dossier;
     if (!dossier.isValid()) {
@@ -332,7 +353,7 @@ bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFic
         return false;
     }
     const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
-    if (!imprimerPdf(conteneur, pdf, true, legende))
+    if (!imprimerPdf(conteneur, pdf, true, legende, dessin))
         return false;
     std::string postScript;
     std::string erreur;
@@ -346,7 +367,8 @@ bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFic
 
 // The drawing goes to a scratch file in a temporary folder, never in the
 // working folder, and replaces the file once whole.
-bool ExportGraphique::ecrireSvg(QWidget* conteneur, const QString& nomFichier)
+bool ExportGraphique::ecrireSvg(QWidget* conteneur, const QString& nomFichier,
+                                const QPicture* dessin)
 {
     const QTemporaryDir dossier;
     if (!dossier.isValid()) {
@@ -354,7 +376,9 @@ bool ExportGraphique::ecrireSvg(QWidget* conteneur, const QString& nomFichier)
         return false;
     }
     const QString brouillon = dossier.filePath(QStringLiteral("instantane.svg"));
-    return ecrireSvgInstantane(conteneur, brouillon) && copierSvg(brouillon, nomFichier);
+    const bool dessine = dessin && conteneur ? ecrireSvgDessin(*dessin, conteneur, brouillon)
+                                             : ecrireSvgInstantane(conteneur, brouillon);
+    return dessine && copierSvg(brouillon, nomFichier);
 }
 
 bool ExportGraphique::copierSvg(const QString& fichierSvg, const QString& nomFichier)

@@ -4,6 +4,7 @@
 #include <QString>
 
 class QDateTime;
+class QPicture;
 class QPixmap;
 class QWidget;
 
@@ -40,6 +41,9 @@ public:
     // ("*.pdf") when it has none; unchanged otherwise.
     static QString avecSuffixeDuFiltre(const QString& nomFichier, const QString& filtre);
 
+    // The container drawn as vector graphics, the plots from their items: what
+    // PDF, PostScript and SVG exports are made of (empty for a null container).
+    static QPicture dessinVectoriel(QWidget* conteneur);
     // Grabs the container into a pixmap (null when the container is null).
     static QPixmap prendreInstantane(QWidget* conteneur);
     // Writes the SVG drawing of the container to fichierSvg.
@@ -49,17 +53,22 @@ public:
     // writes nothing). The container is drawn for PDF and PostScript, on one
     // page with legende under it, and for SVG unless a drawing already made is
     // given as fichierSvg, which is then copied; instantane is saved for raster
-    // images.
+    // images. A dessin taken with the snapshot (dessinVectoriel) is written in
+    // place of a drawing made now, so that every format shows one moment; the
+    // container then only gives its size and font.
     static bool exporter(QWidget* conteneur, const QPixmap& instantane, const QString& nomFichier,
-                         const QString& fichierSvg = QString(), const QString& legende = QString());
+                         const QString& fichierSvg = QString(), const QString& legende = QString(),
+                         const QPicture* dessin = nullptr);
 
     static bool ecrirePdf(QWidget* conteneur, const QString& nomFichier,
-                          const QString& legende = QString());
+                          const QString& legende = QString(), const QPicture* dessin = nullptr);
     // With eps set, the document is Encapsulated PostScript.
     static bool ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps = false,
-                                 const QString& legende = QString());
-    // Draws the container as SVG into nomFichier.
-    static bool ecrireSvg(QWidget* conteneur, const QString& nomFichier);
+                                 const QString& legende = QString(),
+                                 const QPicture* dessin = nullptr);
+    // Draws the container (or dessin) as SVG into nomFichier.
+    static bool ecrireSvg(QWidget* conteneur, const QString& nomFichier,
+                          const QPicture* dessin = nullptr);
     // Replaces nomFichier by a copy of fichierSvg.
     static bool copierSvg(const QString& fichierSvg, const QString& nomFichier);
     static bool ecrireImage(const QPixmap& instantane, const QString& nomFichier);

@@ -96,7 +96,6 @@ Fenetre::Fenetre(QWidget* parent)
 
     couleurs = {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta, Qt::darkYellow, Qt::darkGreen,
                 Qt::darkRed,  Qt::black,    Qt::blue,        Qt::magenta,    Qt::green};
-    snapshot = QPixmap();
     periode = 0.0;
     graphiques.clear();
     pauseActive = false;

@@ -1,6 +1,6 @@
-// Snapshot and export of the plots area. The pause button takes a snapshot at
-// each toggle, so an export made while paused shows the display as it froze.
-// Vector drawings are made only for an export, in a temporary folder.
+// Snapshot and export of the plots area. An export takes its snapshot, raster
+// and vector, at the click; while paused, the screen it is taken from is the
+// frozen display. Files are drawn only for an export, in a temporary folder.
 #include "Fenetre.h"
 #include "ui_Fenetre.h"
 
@@ -10,32 +10,26 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPicture>
 
+// The pause only notes its moment: what an export shows is taken at its click,
+// from the frozen screen, with whatever scales were set during the pause.
 void Fenetre::takeSnapshot()
 {
-    snapshot = ExportGraphique::prendreInstantane(ui->graphiqueContainer);
     momentInstantane = QDateTime::currentDateTime();
 }
 
 void Fenetre::exportation()
 {
-    QWidget* conteneur = ui->graphiqueContainer;
-    QPixmap instantane;
-    QDateTime moment = momentInstantane;
-    if (ui->tabWidget->currentWidget() == ui->tab_moyennes) {
-        // The averaged-data tab exports its own plots. It is frozen with the
-        // pause already, so what it shows now is what it showed when the pause
-        // began.
-        conteneur = ongletMoyennes->zoneGraphiques();
-        instantane = ExportGraphique::prendreInstantane(conteneur);
-        if (!pauseActive)
-            moment = QDateTime::currentDateTime();
-    } else {
-        if (!pauseActive)
-            takeSnapshot();
-        instantane = snapshot;
-        moment = momentInstantane;
-    }
+    // The averaged-data tab exports its own plots; it freezes with the pause too.
+    QWidget* conteneur = ui->tabWidget->currentWidget() == ui->tab_moyennes
+                             ? ongletMoyennes->zoneGraphiques()
+                             : ui->graphiqueContainer;
+    // One snapshot at the click for every format, captioned with its moment: a
+    // live display goes on sweeping while the dialog is open.
+    const QDateTime moment = pauseActive ? momentInstantane : QDateTime::currentDateTime();
+    const QPixmap instantane = ExportGraphique::prendreInstantane(conteneur);
+    const QPicture dessin = ExportGraphique::dessinVectoriel(conteneur);
 
     const QString nomPropose = ExportGraphique::nomPropose(QDateTime::currentDateTime());
     QString filtreImages = ExportGraphique::filtreImages();
@@ -48,7 +42,7 @@ void Fenetre::exportation()
     if (nomFichier.isEmpty())
         return; // cancelled
     if (!ExportGraphique::exporter(conteneur, instantane, nomFichier, QString(),
-                                   ExportGraphique::legende(moment, sourceAffichee)))
+                                   ExportGraphique::legende(moment, sourceAffichee), &dessin))
         QMessageBox::warning(this, tr("Avertissement"),
                              tr("Impossible d'écrire le fichier %1").arg(nomFichier));
 }
