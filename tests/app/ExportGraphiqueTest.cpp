@@ -131,8 +131,6 @@ private Q_SLOTS:
     void extensionLettersChooseTheFormat();
 
     void snapshotGrabsContainerAndWritesScratchSvg();
-    void nameWithoutSuffixTakesTheFilters_data();
-    void nameWithoutSuffixTakesTheFilters();
     void rasterExportsDecodeAsTheSnapshot_data();
     void rasterExportsDecodeAsTheSnapshot();
     void pdfExportIsOneVectorPage_data();
@@ -158,7 +156,6 @@ void ExportGraphiqueTest::initTestCase()
     QVERIFY(QTest::qWaitForWindowExposed(conteneur));
     instantane = ExportGraphique::prendreInstantane(conteneur);
     QVERIFY(!instantane.isNull());
-    // A drawing made beforehand, for the rows that copy one.
     QVERIFY(ExportGraphique::ecrireSvgInstantane(conteneur, QStringLiteral(".svgtmp")));
 }
 
@@ -236,16 +233,13 @@ void ExportGraphiqueTest::snapshotGrabsContainerAndWritesScratchSvg()
     const QPixmap image = ExportGraphique::prendreInstantane(conteneur);
     QCOMPARE(image.size() / image.devicePixelRatio(), conteneur->size());
     QVERIFY(pixelsDeCourbe(image.toImage()) > 500);
-    // The snapshot alone writes nothing in the working folder; the SVG export
-    // draws in a temporary folder of its own.
+    // Nothing written in the working folder; SVG text at the screen's size.
     const QStringList avant = QDir::current().entryList(QDir::Files | QDir::Hidden);
     QVERIFY(QDir::current().mkpath("sortie"));
     QVERIFY(ExportGraphique::exporter(conteneur, image, chemin("sortie/frais.svg")));
     QCOMPARE(QDir::current().entryList(QDir::Files | QDir::Hidden), avant);
-    const QByteArray frais = lire(chemin("sortie/frais.svg"));
-    // Its text at the screen's size, not at the generator's 72 dpi.
     const double pixels = conteneur->font().pointSizeF() * conteneur->logicalDpiY() / 72.0;
-    QVERIFY(frais.contains("font-size=\"" + QByteArray::number(pixels) + '"'));
+    QVERIFY(lire(chemin("sortie/frais.svg")).contains("font-size=\"" + QByteArray::number(pixels)));
 
     QVERIFY(ExportGraphique::ecrireSvgInstantane(conteneur, QStringLiteral(".svgtmp")));
     const QByteArray svg = lire(QDir::current().filePath(QStringLiteral(".svgtmp")));
@@ -254,32 +248,6 @@ void ExportGraphiqueTest::snapshotGrabsContainerAndWritesScratchSvg()
     QSvgRenderer lecteur(svg);
     QVERIFY(lecteur.isValid());
     QCOMPARE(lecteur.viewBox(), conteneur->contentsRect());
-}
-
-void ExportGraphiqueTest::nameWithoutSuffixTakesTheFilters_data()
-{
-    QTest::addColumn<QString>("nom");
-    QTest::addColumn<QString>("filtre");
-    QTest::addColumn<QString>("attendu");
-    QTest::newRow("images") << "/tmp/graphe" << ExportGraphique::filtreImages()
-                            << "/tmp/graphe.png";
-    QTest::newRow("pdf") << "graphe"
-                         << "Document PDF (*.pdf)"
-                         << "graphe.pdf";
-    QTest::newRow("suffix kept") << "graphe.svg"
-                                 << "Document PDF (*.pdf)"
-                                 << "graphe.svg";
-    QTest::newRow("cancelled") << ""
-                               << "Document PDF (*.pdf)"
-                               << "";
-}
-
-void ExportGraphiqueTest::nameWithoutSuffixTakesTheFilters()
-{
-    QFETCH(QString, nom);
-    QFETCH(QString, filtre);
-    QFETCH(QString, attendu);
-    QCOMPARE(ExportGraphique::avecSuffixeDuFiltre(nom, filtre), attendu);
 }
 
 void ExportGraphiqueTest::rasterExportsDecodeAsTheSnapshot_data()
