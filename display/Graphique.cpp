@@ -100,6 +100,12 @@ void Graphique::attacherCourbe(Courbe* courbe)
 
 void Graphique::setAxisScale(int axisId, double min, double max, double step)
 {
+    // A scale set again as it is changes nothing shown: no replot (each one
+    // costs the whole trend), and the buffers keep their points.
+    const QwtScaleDiv& actuelle = axisScaleDiv(axisId);
+    if (!axisAutoScale(axisId) && axisStepSize(axisId) == step && actuelle.lowerBound() == min &&
+        actuelle.upperBound() == max)
+        return;
     QwtPlot::setAxisScale(axisId, min, max, step);
     // The base plot applies a scale only at its next replot; the refresh tick
     // reads the x width before any replot, so apply it now.

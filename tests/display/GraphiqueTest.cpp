@@ -401,6 +401,8 @@ void GraphiqueTest::echelleRedessineSeulementApresLePremierTop()
     QCOMPARE(plot.replots, 0);
     plot.setAxisScale(QwtPlot::yLeft, 0, 7);
     QCOMPARE(plot.replots, 1);
+    plot.setAxisScale(QwtPlot::yLeft, 0, 7); // unchanged: nothing to redraw
+    QCOMPARE(plot.replots, 1);
 }
 
 // The clock ends sweeps only once started; before that the buffers' own wrap
