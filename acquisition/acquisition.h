@@ -2,6 +2,7 @@
 
 #include <QAtomicInteger>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -87,6 +88,7 @@ public slots:
 private slots:
     void lectureDonnees();
     void lectureDonneesFichier();
+    void rythmerRejeu();
     void getNewDeviceList(QStringList ports);
     void connexionPerdue();
 
@@ -141,4 +143,7 @@ private:
     double replayFrequence = 100.0;
     qint64 replayLines = 0;
     qint64 replayLinesPerPass = 0;
+    // The replay's clock and the lines its ticks have asked for since it started.
+    QElapsedTimer replayHorloge;
+    qint64 replayTics = 0;
 };

@@ -14,6 +14,7 @@
 #include <QPicture>
 #include <QPixmap>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
 #include <QSvgGenerator>
@@ -126,27 +127,19 @@ void dessinerWidget(QWidget* widget, QPainter& painter, const QPoint& position,
     }
 }
 
-QPicture dessinVectoriel(QWidget* conteneur)
-{
-    QPicture dessin;
-    QPainter painter(&dessin);
-    dessinerWidget(conteneur, painter, QPoint(0, 0), QWidget::DrawWindowBackground);
-    painter.end();
-    return dessin;
-}
-
 // Prints the container on one page of a PDF document, laid out with its
 // caption (MiseEnPage). For a document to be turned into PostScript, the
 // PDF/A-1b flavour makes Qt draw whatever is still translucent opaque (PDF/A-1
 // forbids transparency): cairo would otherwise paste a bitmap wherever
 // translucent drawing overlaps other drawing.
-bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque, const QString& legende)
+bool imprimerPdf(QWidget* conteneur, const QString& nomFichier, bool opaque, const QString& legende,
+                 const QPicture* fige)
 {
     if (!conteneur) {
         qDebug() << "PDF export: no plots area to draw";
         return false;
     }
-    const QPicture dessin = dessinVectoriel(conteneur);
+    const QPicture dessin = fige ? *fige : ExportGraphique::dessinVectoriel(conteneur);
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFileName(nomFichier);
@@ -181,7 +174,36 @@ bool remplacerFichier(const QString& nomFichier, const QByteArray& contenu)
     return true;
 }
 
+// The vector drawing written as SVG, at the screen's resolution so that its
+// text keeps the size it has on screen.
+bool ecrireSvgDessin(const QPicture& dessin, QWidget* conteneur, const QString& fichierSvg)
+{
+    QSvgGenerator generateur;
+    generateur.setFileName(fichierSvg);
+    generateur.setResolution(conteneur->logicalDpiX());
+    generateur.setSize(conteneur->size());
+    generateur.setViewBox(QRect(QPoint(0, 0), conteneur->size()));
+    QPainter painter;
+    if (!painter.begin(&generateur)) {
+        qDebug() << "SVG export: cannot write" << fichierSvg;
+        return false;
+    }
+    painter.drawPicture(0, 0, dessin);
+    return painter.end();
+}
+
 } // namespace
+
+QPicture ExportGraphique::dessinVectoriel(QWidget* conteneur)
+{
+    QPicture dessin;
+    if (!conteneur)
+        return dessin;
+    QPainter painter(&dessin);
+    dessinerWidget(conteneur, painter, QPoint(0, 0), QWidget::DrawWindowBackground);
+    painter.end();
+    return dessin;
+}
 
 QString ExportGraphique::nomPropose(const QDateTime& moment)
 {
@@ -235,15 +257,22 @@ ExportGraphique::Format ExportGraphique::formatPourNom(const QString& nomFichier
     return Format::Image;
 }
 
-QPixmap ExportGraphique::prendreInstantane(QWidget* conteneur, const QString& fichierSvg)
+QString ExportGraphique::avecSuffixeDuFiltre(const QString& nomFichier, const QString& filtre)
+{
+    if (nomFichier.isEmpty() || !QFileInfo(nomFichier).suffix().isEmpty())
+        return nomFichier;
+    const QRegularExpression motif(QStringLiteral("\\*\\.(\\w+)"));
+    const QRegularExpressionMatch trouve = motif.match(filtre);
+    return trouve.hasMatch() ? nomFichier + QLatin1Char('.') + trouve.captured(1) : nomFichier;
+}
+
+QPixmap ExportGraphique::prendreInstantane(QWidget* conteneur)
 {
     if (!conteneur) {
         qDebug() << "snapshot: no plots area";
         return QPixmap();
     }
-    const QPixmap image = conteneur->grab();
-    ecrireSvgInstantane(conteneur, fichierSvg);
-    return image;
+    return conteneur->grab();
 }
 
 bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fichierSvg)
@@ -252,6 +281,9 @@ bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fic
         return false;
     QSvgGenerator generateur;
     generateur.setFileName(fichierSvg);
+    // Text is laid out in points: at the generator's default 72 dpi it would
+    // come out smaller than on screen.
+    generateur.setResolution(conteneur->logicalDpiX());
     generateur.setSize(conteneur->size());
     generateur.setViewBox(conteneur->contentsRect());
     generateur.setTitle(tr("SVG Generator Test"));
@@ -268,7 +300,7 @@ bool ExportGraphique::ecrireSvgInstantane(QWidget* conteneur, const QString& fic
 
 bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
                                const QString& nomFichier, const QString& fichierSvg,
-                               const QString& legende)
+                               const QString& legende, const QPicture* dessin)
 {
     if (nomFichier.isEmpty()) {
         qDebug() << "export: no file name, nothing written";
@@ -276,14 +308,15 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
     }
     switch (formatPourNom(nomFichier)) {
     case Format::Pdf:
-        return ecrirePdf(conteneur, nomFichier, legende);
+        return ecrirePdf(conteneur, nomFichier, legende, dessin);
     case Format::PostScript:
         return ecrirePostScript(
             conteneur, nomFichier,
-            extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0,
-            legende);
+            extension(nomFichier).compare(QLatin1String(".eps"), Qt::CaseInsensitive) == 0, legende,
+            dessin);
     case Format::Svg:
-        return copierSvg(fichierSvg, nomFichier);
+        return fichierSvg.isEmpty() ? ecrireSvg(conteneur, nomFichier, dessin)
+                                    : copierSvg(fichierSvg, nomFichier);
     case Format::Image:
         break;
     }
@@ -293,7 +326,7 @@ bool ExportGraphique::exporter(QWidget* conteneur, const QPixmap& instantane,
 // The printer writes its file itself, truncating it first: it prints into a
 // scratch folder, and the page replaces the file once whole.
 bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
-                                const QString& legende)
+                                const QString& legende, const QPicture* dessin)
 {
     const QTemporaryDir dossier;
     if (!dossier.isValid()) {
@@ -301,7 +334,7 @@ bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
         return false;
     }
     const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
-    if (!imprimerPdf(conteneur, pdf, false, legende))
+    if (!imprimerPdf(conteneur, pdf, false, legende, dessin))
         return false;
     QFile page(pdf);
     if (!page.open(QIODevice::ReadOnly)) {
@@ -312,7 +345,7 @@ bool ExportGraphique::ecrirePdf(QWidget* conteneur, const QString& nomFichier,
 }
 
 bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFichier, bool eps,
-                                       const QString& legende)
+                                       const QString& legende, const QPicture* dessin)
 {
     const QTemporaryDir dossier;
     if (!dossier.isValid()) {
@@ -320,7 +353,7 @@ bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFic
         return false;
     }
     const QString pdf = dossier.filePath(QStringLiteral("page.pdf"));
-    if (!imprimerPdf(conteneur, pdf, true, legende))
+    if (!imprimerPdf(conteneur, pdf, true, legende, dessin))
         return false;
     std::string postScript;
     std::string erreur;
@@ -330,6 +363,22 @@ bool ExportGraphique::ecrirePostScript(QWidget* conteneur, const QString& nomFic
         return false;
     }
     return remplacerFichier(nomFichier, QByteArray::fromStdString(postScript));
+}
+
+// The drawing goes to a scratch file in a temporary folder, never in the
+// working folder, and replaces the file once whole.
+bool ExportGraphique::ecrireSvg(QWidget* conteneur, const QString& nomFichier,
+                                const QPicture* dessin)
+{
+    const QTemporaryDir dossier;
+    if (!dossier.isValid()) {
+        qDebug() << "SVG export: no temporary folder" << dossier.errorString();
+        return false;
+    }
+    const QString brouillon = dossier.filePath(QStringLiteral("instantane.svg"));
+    const bool dessine = dessin && conteneur ? ecrireSvgDessin(*dessin, conteneur, brouillon)
+                                             : ecrireSvgInstantane(conteneur, brouillon);
+    return dessine && copierSvg(brouillon, nomFichier);
 }
 
 bool ExportGraphique::copierSvg(const QString& fichierSvg, const QString& nomFichier)

@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
@@ -97,7 +96,6 @@ Fenetre::Fenetre(QWidget* parent)
 
     couleurs = {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta, Qt::darkYellow, Qt::darkGreen,
                 Qt::darkRed,  Qt::black,    Qt::blue,        Qt::magenta,    Qt::green};
-    snapshot = QPixmap();
     periode = 0.0;
     graphiques.clear();
     pauseActive = false;
@@ -140,6 +138,15 @@ void Fenetre::creerGraphiques()
             attacherGrille(plot);
         connect(ui->btnPause, &QPushButton::toggled, plot, &Graphique::setPause);
     }
+    alignerAxes();
+}
+
+void Fenetre::alignerAxes()
+{
+    QList<QwtPlot*> plots;
+    for (const QString& canal : {kCO2, kO2, kFlux})
+        plots << graphique(canal);
+    Graphique::alignerAxesGauches(plots);
 }
 
 void Fenetre::connecterCommandes()
@@ -271,8 +278,6 @@ Fenetre::~Fenetre()
     for (Graphique* plot : qAsConst(graphiques))
         delete plot;
     delete ui;
-    if (QFile::exists(QStringLiteral(".svgtmp")))
-        QFile::remove(QStringLiteral(".svgtmp"));
 }
 
 void Fenetre::arreterAcquisition()

@@ -67,6 +67,7 @@ private slots:
 
 private:
     void creerGraphiques();
+    void alignerAxes();
     void connecterCommandes();
     void creerAnalyseCycles();
     Graphique* graphique(const QString& canal) const;
@@ -97,8 +98,7 @@ private:
     QElapsedTimer effacement;    // since the period shown was last cleared
     bool pauseActive;
     double periode;
-    QPixmap snapshot;
-    QDateTime momentInstantane; // when the snapshot was taken
+    QDateTime momentInstantane; // when the pause began
     // The source of what the plots show, as the printed caption names it.
     QString sourceAffichee;
     QHash<QString, Graphique*> graphiques;

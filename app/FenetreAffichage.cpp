@@ -49,6 +49,8 @@ void Fenetre::setEchelles()
     graphique("CO2")->setAxisScale(QwtPlot::yLeft, ui->CO2Min->value(), ui->CO2Max->value(), 0);
     graphique("O2")->setAxisScale(QwtPlot::yLeft, ui->O2Min->value(), ui->O2Max->value(), 0);
     graphique("Flux")->setAxisScale(QwtPlot::yLeft, ui->fluxMin->value(), ui->fluxMax->value(), 0);
+    // New labels may be wider or narrower: the time axes stay lined up.
+    alignerAxes();
     if (ongletMoyennes)
         ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                                     ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());

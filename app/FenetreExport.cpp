@@ -1,5 +1,6 @@
-// Snapshot and export of the plots area. The pause button takes a snapshot at
-// each toggle, so an export made while paused shows the display as it froze.
+// Snapshot and export of the plots area. An export takes its snapshot, raster
+// and vector, at the click; while paused, the screen it is taken from is the
+// frozen display. Files are drawn only for an export, in a temporary folder.
 #include "Fenetre.h"
 #include "ui_Fenetre.h"
 
@@ -8,44 +9,40 @@
 
 #include <QDateTime>
 #include <QFileDialog>
-#include <QTemporaryDir>
+#include <QMessageBox>
+#include <QPicture>
 
+// The pause only notes its moment: what an export shows is taken at its click,
+// from the frozen screen, with whatever scales were set during the pause.
 void Fenetre::takeSnapshot()
 {
-    snapshot = ExportGraphique::prendreInstantane(ui->graphiqueContainer);
     momentInstantane = QDateTime::currentDateTime();
 }
 
 void Fenetre::exportation()
 {
-    QTemporaryDir dossierSvg;
-    QString fichierSvg = ExportGraphique::fichierSvgTemporaire();
-    QWidget* conteneur = ui->graphiqueContainer;
-    QPixmap instantane;
-    QDateTime moment = momentInstantane;
-    if (ui->tabWidget->currentWidget() == ui->tab_moyennes) {
-        // The averaged-data tab exports its own plots. It is frozen with the
-        // pause already, so what it shows now is what it showed when the pause
-        // began; its SVG drawing goes to a scratch file of its own, so that the
-        // plots area's paused one stays.
-        conteneur = ongletMoyennes->zoneGraphiques();
-        fichierSvg = dossierSvg.filePath(QStringLiteral("moyennes.svg"));
-        instantane = ExportGraphique::prendreInstantane(conteneur, fichierSvg);
-        if (!pauseActive)
-            moment = QDateTime::currentDateTime();
-    } else {
-        if (!pauseActive)
-            takeSnapshot();
-        instantane = snapshot;
-        moment = momentInstantane;
-    }
+    // The averaged-data tab exports its own plots; it freezes with the pause too.
+    QWidget* conteneur = ui->tabWidget->currentWidget() == ui->tab_moyennes
+                             ? ongletMoyennes->zoneGraphiques()
+                             : ui->graphiqueContainer;
+    // One snapshot at the click for every format, captioned with its moment: a
+    // live display goes on sweeping while the dialog is open.
+    const QDateTime moment = pauseActive ? momentInstantane : QDateTime::currentDateTime();
+    const QPixmap instantane = ExportGraphique::prendreInstantane(conteneur);
+    const QPicture dessin = ExportGraphique::dessinVectoriel(conteneur);
 
     const QString nomPropose = ExportGraphique::nomPropose(QDateTime::currentDateTime());
     QString filtreImages = ExportGraphique::filtreImages();
     // No overwrite confirmation: the operator names the file to (re)write.
-    const QString nomFichier = QFileDialog::getSaveFileName(
-        this, tr("Exportation"), nomPropose, ExportGraphique::filtres(), &filtreImages,
-        QFileDialog::DontConfirmOverwrite);
-    ExportGraphique::exporter(conteneur, instantane, nomFichier, fichierSvg,
-                              ExportGraphique::legende(moment, sourceAffichee));
+    const QString nomFichier = ExportGraphique::avecSuffixeDuFiltre(
+        QFileDialog::getSaveFileName(this, tr("Exportation"), nomPropose,
+                                     ExportGraphique::filtres(), &filtreImages,
+                                     QFileDialog::DontConfirmOverwrite),
+        filtreImages);
+    if (nomFichier.isEmpty())
+        return; // cancelled
+    if (!ExportGraphique::exporter(conteneur, instantane, nomFichier, QString(),
+                                   ExportGraphique::legende(moment, sourceAffichee), &dessin))
+        QMessageBox::warning(this, tr("Avertissement"),
+                             tr("Impossible d'écrire le fichier %1").arg(nomFichier));
 }

@@ -10,6 +10,8 @@
 #include <qwt_plot_curve.h>
 #include <qwt_plot_directpainter.h>
 #include <qwt_scale_div.h>
+#include <qwt_scale_draw.h>
+#include <qwt_scale_widget.h>
 
 namespace {
 
@@ -98,6 +100,12 @@ void Graphique::attacherCourbe(Courbe* courbe)
 
 void Graphique::setAxisScale(int axisId, double min, double max, double step)
 {
+    // A scale set again as it is changes nothing shown: no replot (each one
+    // costs the whole trend), and the buffers keep their points.
+    const QwtScaleDiv& actuelle = axisScaleDiv(axisId);
+    if (!axisAutoScale(axisId) && axisStepSize(axisId) == step && actuelle.lowerBound() == min &&
+        actuelle.upperBound() == max)
+        return;
     QwtPlot::setAxisScale(axisId, min, max, step);
     // The base plot applies a scale only at its next replot; the refresh tick
     // reads the x width before any replot, so apply it now.
@@ -117,6 +125,20 @@ void Graphique::setAxisScale(int axisId, double min, double max, double step)
     if (demarre) {
         terminerTracesVidees();
         replot();
+    }
+}
+
+void Graphique::alignerAxesGauches(const QList<QwtPlot*>& plots)
+{
+    double extent = 0;
+    for (QwtPlot* plot : plots) {
+        QwtScaleWidget* axe = plot->axisWidget(QwtPlot::yLeft);
+        axe->scaleDraw()->setMinimumExtent(0);
+        extent = qMax(extent, axe->scaleDraw()->extent(axe->font()));
+    }
+    for (QwtPlot* plot : plots) {
+        plot->axisWidget(QwtPlot::yLeft)->scaleDraw()->setMinimumExtent(extent);
+        plot->updateLayout();
     }
 }
 
@@ -154,9 +176,25 @@ void Graphique::setDecalage(double retard, double masque)
     flushCourbesData();
 }
 
+// Fewer sweeps go at once, not when the current one ends: unchecking the trend
+// leaves the live trace alone on screen, in the first colour.
 void Graphique::setTendance(int nombre)
 {
     nbCourbes = nombre > 0 ? nombre : 1;
+    bool redessiner = false;
+    for (QList<QwtPlotCurve*>& gardes : balayages)
+        while (gardes.size() > nbCourbes - 1) {
+            delete gardes.takeFirst();
+            redessiner = true;
+        }
+    if (indexCouleur >= nbCourbes) {
+        indexCouleur = 0;
+        for (Courbe* courbe : qAsConst(courbes))
+            courbe->setCouleur(0);
+        redessiner = true;
+    }
+    if (redessiner)
+        replot();
 }
 
 void Graphique::flushCourbesData()
@@ -210,8 +248,16 @@ void Graphique::rafraichir()
         int& traces = pointsTraces[it.key()];
         if (traces < n) {
             QVector<QPointF>& trace = traceCourante[it.key()];
+            const int copies = trace.size();
             for (int i = traces; i < n; ++i) {
                 trace.append(courbe->sample(i));
+            }
+            // Cleared meanwhile: these points may be the next sweep's. Nothing is
+            // painted, and the next tick ends the trace where it was painted.
+            const Tampon* tampon = tamponDe(courbe);
+            if (tampon && tampon->nombreEffacements() != effacementsVus.value(it.key())) {
+                trace.resize(copies);
+                continue;
             }
             // Starting one point back joins the segment to the painted trace;
             // the painter clamps -1 to the first point.
@@ -256,7 +302,22 @@ bool Graphique::terminerTracesVidees()
         if (!it.value()) {
             break;
         }
-        if (static_cast<int>(it.value()->dataSize()) < pointsTraces.value(it.key())) {
+        // The count is read before the clearings, so that a clearing between
+        // the two reads is seen. A buffer that wrapped and refilled past the
+        // painted count between two ticks goes on in the same trace (only a
+        // smaller count starts a new one), but its points are painted afresh
+        // from the first: joined to the last point painted they would draw a
+        // line back across the plot.
+        const int n = static_cast<int>(it.value()->dataSize());
+        const Tampon* tampon = tamponDe(it.value());
+        const quint64 effacements = tampon ? tampon->nombreEffacements() : 0;
+        const bool efface = effacements != effacementsVus.value(it.key());
+        effacementsVus[it.key()] = effacements;
+        if (efface && n >= pointsTraces.value(it.key())) {
+            pointsTraces[it.key()] = 0;
+            traceCourante[it.key()].clear();
+        }
+        if (n < pointsTraces.value(it.key())) {
             redessiner |= commencerTrace(it.key(), it.value());
         }
     }

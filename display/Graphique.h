@@ -33,6 +33,11 @@ public:
     // at the right edge; call it through a Graphique.
     void setAxisScale(int axisId, double min, double max, double step = 0);
 
+    // Gives the plots' left axes one common extent, the widest their labels
+    // need, so that their canvases, and so their time axes, start at the same
+    // x whatever the labels.
+    static void alignerAxesGauches(const QList<QwtPlot*>& plots);
+
 public Q_SLOTS:
     void setPause(bool pauseActive);
     void setDecalage(double retard, double masque);
@@ -68,4 +73,6 @@ private:
     QHash<QString, QVector<QPointF>> traceCourante;
     // Each curve's earlier sweeps still on screen, oldest first; owned.
     QHash<QString, QList<QwtPlotCurve*>> balayages;
+    // Each buffer's clearing count when its current trace began.
+    QHash<QString, quint64> effacementsVus;
 };

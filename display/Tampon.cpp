@@ -90,6 +90,7 @@ void Tampon::ajouterValeur(double valeur)
     if (points.size() >= capacite) {
         points.clear(); // keeps the reserved room
         temps = 0;
+        ++effacements;
     }
     points.append(QPointF(temps, v));
     if (v < yMin) {
@@ -106,6 +107,13 @@ void Tampon::viderDonnees()
     QWriteLocker verrouEcriture(&verrou);
     points.clear();
     temps = 0;
+    ++effacements;
+}
+
+quint64 Tampon::nombreEffacements() const
+{
+    QReadLocker verrouLecture(&verrou);
+    return effacements;
 }
 
 void Tampon::setPause(bool pause)
@@ -115,6 +123,7 @@ void Tampon::setPause(bool pause)
         pauseActive = false;
         points.clear();
         temps = 0;
+        ++effacements;
     } else if (!pauseActive && pause) {
         pauseActive = true;
     }
@@ -154,6 +163,7 @@ void Tampon::appliquerDuree(double nouvelleDuree)
     if (c <= points.size()) {
         points.clear();
         temps = 0;
+        ++effacements;
     }
     largeur = periode * c;
     capacite = c;

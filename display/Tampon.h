@@ -24,6 +24,11 @@ public:
     QPointF sample(size_t i) const override;
     QRectF boundingRect() const override;
 
+    // How many times the points were cleared (a wrap, a clearing, a resume, a
+    // shorter window): a count that changed between two reads tells a reader
+    // the points it saw were replaced, even by as many or more.
+    quint64 nombreEffacements() const;
+
     void ajouterValeur(double valeur);
     void viderDonnees();
     void setPause(bool pauseActive);
@@ -48,5 +53,6 @@ private:
     bool pauseActive = false;
     double yMin = 0;
     double yMax = 0;
+    quint64 effacements = 0;
     mutable QReadWriteLock verrou;
 };

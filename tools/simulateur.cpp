@@ -52,37 +52,39 @@ struct Options
 
 void usage(const char* program, std::FILE* out)
 {
-    std::fprintf(
-        out,
-        "Utilisation : %s [options] [PÉRIPHÉRIQUE]\n"
-        "Joue l'analyseur de gaz respiratoires : envoie des échantillons de 16 bits non\n"
-        "signés, octet de poids faible en premier, sur un nouveau pseudo-terminal (le\n"
-        "chemin de son esclave est écrit sur la sortie standard) ou sur PÉRIPHÉRIQUE.\n"
-        "\n"
-        "  -r, --rate N         échantillons par seconde (100 par défaut)\n"
-        "  -p, --period S       période respiratoire en secondes (4 par défaut)\n"
-        "  -n, --count N        s'arrête après N échantillons (par défaut : à SIGINT ou\n"
-        "                       SIGTERM)\n"
-        "  -b, --bytes N        octets par écriture, 1 ou plus (16 par défaut)\n"
-        "  -f, --fast           écrit aussi vite que le lecteur prend les octets\n"
-        "  -s, --seed N         graine du bruit (1 par défaut) ; même graine, mêmes\n"
-        "                       échantillons\n"
-        "  -d, --dump FICHIER   écrit aussi dans FICHIER les lignes de capture que la\n"
-        "                       station doit enregistrer pour ces échantillons\n"
-        "                       (\"0;valeur;0\" CR LF)\n"
-        "      --dump-only      écrit ces lignes et s'arrête, sans périphérique de sortie\n"
-        "      --serve          sur un pseudo-terminal, recommence pour le lecteur suivant\n"
-        "                       chaque fois qu'un lecteur ferme l'esclave, jusqu'à l'arrêt\n"
-        "      --no-wait        sur un pseudo-terminal, envoie tout de suite au lieu\n"
-        "                       d'attendre qu'un lecteur ouvre l'esclave\n"
-        "      --start-delay MS attend MS millisecondes après l'ouverture de l'esclave par\n"
-        "                       le lecteur, le temps qu'il règle la ligne (200 par défaut)\n"
-        "  -h, --help           cette aide\n"
-        "  -v, --version        la version\n"
-        "\n"
-        "Sur un pseudo-terminal, le simulateur s'arrête quand le lecteur ferme l'esclave\n"
-        "après le dernier échantillon, ou à la réception de SIGINT ou SIGTERM.\n",
-        program);
+    std::fprintf(out,
+                 "Utilisation : %s [options] [PÉRIPHÉRIQUE]\n"
+                 "Joue l'analyseur de gaz respiratoires : envoie des échantillons de 16 bits non\n"
+                 "signés, octet de poids faible en premier, sur un nouveau pseudo-terminal (le\n"
+                 "chemin de son esclave est écrit sur la sortie standard) ou sur PÉRIPHÉRIQUE.\n"
+                 "\n"
+                 "  -r, --rate N          échantillons par seconde (100 par défaut)\n"
+                 "  -p, --period S        période respiratoire en secondes (4 par défaut)\n"
+                 "  -n, --count N         s'arrête après N échantillons (par défaut : à SIGINT ou\n"
+                 "                        SIGTERM)\n"
+                 "  -b, --bytes N         octets par écriture, 1 ou plus (16 par défaut)\n"
+                 "  -f, --fast            écrit aussi vite que le lecteur prend les octets\n"
+                 "  -s, --seed N          graine du bruit (1 par défaut) ; même graine, mêmes\n"
+                 "                        échantillons\n"
+                 "  -d, --dump FICHIER    écrit aussi dans FICHIER les lignes de capture que la\n"
+                 "                        station doit enregistrer pour ces échantillons\n"
+                 "                        (\"0;valeur;0\" CR LF)\n"
+                 "      --dump-only       écrit ces lignes et s'arrête, sans périphérique de\n"
+                 "                        sortie\n"
+                 "      --serve           sur un pseudo-terminal, recommence pour le lecteur\n"
+                 "                        suivant chaque fois qu'un lecteur ferme l'esclave,\n"
+                 "                        jusqu'à l'arrêt\n"
+                 "      --no-wait         sur un pseudo-terminal, envoie tout de suite au lieu\n"
+                 "                        d'attendre qu'un lecteur ouvre l'esclave\n"
+                 "      --start-delay MS  attend MS millisecondes après l'ouverture de\n"
+                 "                        l'esclave par le lecteur, le temps qu'il règle la\n"
+                 "                        ligne (200 par défaut)\n"
+                 "  -h, --help            cette aide\n"
+                 "  -v, --version         la version\n"
+                 "\n"
+                 "Sur un pseudo-terminal, le simulateur s'arrête quand le lecteur ferme l'esclave\n"
+                 "après le dernier échantillon, ou à la réception de SIGINT ou SIGTERM.\n",
+                 program);
 }
 
 bool parseNumber(const char* text, double& value)

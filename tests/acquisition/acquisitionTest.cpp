@@ -770,6 +770,8 @@ void acquisitionTest::replayIntervalFollowsFrequencyAtStart_data()
     QTest::newRow("100 Hz") << 100.0 << 10;
     QTest::newRow("50 Hz") << 50.0 << 20;
     QTest::newRow("30 Hz") << 30.0 << 34;
+    QTest::newRow("300 Hz, rate paced on elapsed time") << 300.0 << 4;
+    QTest::newRow("1000 Hz") << 1000.0 << 1;
 }
 
 void acquisitionTest::replayIntervalFollowsFrequencyAtStart()
@@ -785,6 +787,12 @@ void acquisitionTest::replayIntervalFollowsFrequencyAtStart()
     QTRY_VERIFY((minuterie = banc.worker->findChild<QTimer*>("replayTimer")) &&
                 minuterie->isActive());
     QCOMPARE(minuterie->interval(), intervalle);
+    const qint64 avant = banc.worker->echantillonsRecus();
+    QElapsedTimer duree;
+    duree.start();
+    QTest::qWait(1000);
+    const double taux = (banc.worker->echantillonsRecus() - avant) * 1000.0 / duree.elapsed();
+    QVERIFY2(qAbs(taux - frequence) < 0.06 * frequence, qPrintable(QString::number(taux)));
 
     // A new frequency is for the next replay.
     banc.worker->setFrequence(1.0);

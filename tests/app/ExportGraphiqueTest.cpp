@@ -156,6 +156,7 @@ void ExportGraphiqueTest::initTestCase()
     QVERIFY(QTest::qWaitForWindowExposed(conteneur));
     instantane = ExportGraphique::prendreInstantane(conteneur);
     QVERIFY(!instantane.isNull());
+    QVERIFY(ExportGraphique::ecrireSvgInstantane(conteneur, QStringLiteral(".svgtmp")));
 }
 
 void ExportGraphiqueTest::cleanupTestCase()
@@ -232,7 +233,15 @@ void ExportGraphiqueTest::snapshotGrabsContainerAndWritesScratchSvg()
     const QPixmap image = ExportGraphique::prendreInstantane(conteneur);
     QCOMPARE(image.size() / image.devicePixelRatio(), conteneur->size());
     QVERIFY(pixelsDeCourbe(image.toImage()) > 500);
+    // Nothing written in the working folder; SVG text at the screen's size.
+    const QStringList avant = QDir::current().entryList(QDir::Files | QDir::Hidden);
+    QVERIFY(QDir::current().mkpath("sortie"));
+    QVERIFY(ExportGraphique::exporter(conteneur, image, chemin("sortie/frais.svg")));
+    QCOMPARE(QDir::current().entryList(QDir::Files | QDir::Hidden), avant);
+    const double pixels = conteneur->font().pointSizeF() * conteneur->logicalDpiY() / 72.0;
+    QVERIFY(lire(chemin("sortie/frais.svg")).contains("font-size=\"" + QByteArray::number(pixels)));
 
+    QVERIFY(ExportGraphique::ecrireSvgInstantane(conteneur, QStringLiteral(".svgtmp")));
     const QByteArray svg = lire(QDir::current().filePath(QStringLiteral(".svgtmp")));
     QVERIFY(svg.contains("<title>SVG Generator Test</title>"));
     QVERIFY(svg.contains("<desc>Test</desc>"));

@@ -4,6 +4,7 @@
 #include "display/PixelsEcran.h"
 
 #include <QThread>
+#include <QVBoxLayout>
 #include <QtTest>
 #include <cmath>
 
@@ -93,6 +94,8 @@ private slots:
     void tendanceChangeDeCouleurEtEfface();
     void tendanceSuperposeLesBalayagesAlEcran();
     void remplissageAuDelaDuTraceNeCommencePasDeTrace();
+    void debordementEntreDeuxTopsSansRetour();
+    void axesDuTempsAlignes();
     void pauseArreteEtRepriseRedessine();
     void echelleDuTempsDimensionneLesTampons_data();
     void echelleDuTempsDimensionneLesTampons();
@@ -122,9 +125,13 @@ void GraphiqueTest::tendanceChangeDeCouleurEtEfface_data()
                                 << QList<int>{1, 2, 0, 1, 2};
     QTest::newRow("zero counts as 1") << 0 << 0 << seule << chaqueFois << seule;
     QTest::newRow("negative counts as 1") << -2 << -2 << seule << chaqueFois << seule;
+    // Lowering the count drops the extra sweeps at once: one more replot.
     QTest::newRow("trend of 5 lowered to 2")
-        << 5 << 2 << QList<int>{1, 2, 3, 4, 1} << QList<int>{0, 0, 0, 0, 1}
+        << 5 << 2 << QList<int>{1, 2, 3, 4, 1} << QList<int>{0, 0, 0, 0, 2}
         << QList<int>{1, 2, 3, 4, 1};
+    QTest::newRow("trend of 3 turned off")
+        << 3 << 1 << QList<int>{1, 2, 0, 1, 0} << QList<int>{0, 0, 1, 1, 3}
+        << QList<int>{1, 2, 0, 1, 0};
     QTest::newRow("trend of 4 lowered to 3")
         << 4 << 3 << QList<int>{1, 2, 3, 0, 1} << QList<int>{0, 0, 0, 1, 1}
         << QList<int>{1, 2, 3, 0, 1};
@@ -200,6 +207,45 @@ void GraphiqueTest::remplissageAuDelaDuTraceNeCommencePasDeTrace()
     QCOMPARE(plot.couleur(), 0);
     QCOMPARE(courbe->pen().color(), QColor(Qt::darkBlue));
     QCOMPARE(plot.traces("O2"), 20);
+}
+
+// A wrap and refill past the painted count between two ticks: no line joins the
+// two sweeps' levels.
+void GraphiqueTest::debordementEntreDeuxTopsSansRetour()
+{
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("O2", tampon, palette)});
+    QVERIFY(afficher(plot, 3));
+    remplir(tampon, 300, 80);
+    plot.tick();
+    remplir(tampon, 700, 80);
+    remplir(tampon, 500, 20);
+    plot.tick();
+    balayer(plot, tampon, 100, 20);
+    plot.replot();
+    const int haut = qRound(plot.transform(QwtPlot::yLeft, 65));
+    const QImage bande = PixelsEcran::capturer(plot.canvas())
+                             .copy(0, haut, 600, qRound(plot.transform(QwtPlot::yLeft, 35)) - haut);
+    QCOMPARE(PixelsEcran::compter(bande, Qt::darkBlue), 0);
+}
+
+// The canvases start at the same x whatever the labels ("1e+09").
+void GraphiqueTest::axesDuTempsAlignes()
+{
+    QWidget zone;
+    auto* disposition = new QVBoxLayout(&zone);
+    QList<QwtPlot*> plots;
+    for (double max : {1e9, 65.0, 15.0}) {
+        auto* plot = new GraphiqueSonde({new Courbe("C", new Tampon(0.01, 10), palette)});
+        plot->setAxisScale(QwtPlot::yLeft, -20, max);
+        disposition->addWidget(plot);
+        plots << plot;
+    }
+    Graphique::alignerAxesGauches(plots);
+    zone.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&zone));
+    for (QwtPlot* plot : plots)
+        QCOMPARE(plot->canvas()->x(), plots[0]->canvas()->x());
 }
 
 void GraphiqueTest::pauseArreteEtRepriseRedessine()
@@ -354,6 +400,8 @@ void GraphiqueTest::echelleRedessineSeulementApresLePremierTop()
     plot.tick();
     QCOMPARE(plot.replots, 0);
     plot.setAxisScale(QwtPlot::yLeft, 0, 7);
+    QCOMPARE(plot.replots, 1);
+    plot.setAxisScale(QwtPlot::yLeft, 0, 7); // unchanged: nothing to redraw
     QCOMPARE(plot.replots, 1);
 }
 

@@ -35,4 +35,9 @@ done
 "$usr/bin/simulateur" --help | grep -q "Utilisation : simulateur" || fail "simulateur --help"
 "$usr/bin/souffles" --help | grep -q "CAPTURE" || fail "souffles --help"
 "$usr/bin/station" --version | grep -q "station" || fail "station --version"
+# NAME line in UTF-8, option apart from its text, programs hardened.
+zcat "$usr/share/man/man1/simulateur.1.gz" | grep -q "sur un port série" || fail "man page NAME"
+zcat "$usr/share/man/man1/simulateur.1.gz" | grep -q '^\\fB\\-\\-start\\-delay\\fR MS$' ||
+  fail "man page --start-delay"
+lintian --pedantic "$deb" | grep -E "hardening-no|unneeded-section" && fail "hardening"
 echo "package checked"
