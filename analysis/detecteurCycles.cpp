@@ -48,10 +48,8 @@ constexpr double pasParEcartType = 1.1283791670955126;
 // A trough this close to the first sample may be the middle of a rise that
 // began before the recording: the breath it starts is no breath.
 constexpr double margeDebut = 0.2;
-// The fewest samples a breath needs to be found, and the rates looked for.
+// The fewest samples a breath needs to be found.
 constexpr double echantillonsParCycleMin = 10.0;
-constexpr double frequenceMin = 4.0;
-constexpr double frequenceMax = 150.0;
 
 double mediane3(double a, double b, double c)
 {
@@ -104,8 +102,9 @@ double detecteurCycles::frequenceMaxTrouvable(double frequence)
 {
     if (!(frequence > 0.0) || !std::isfinite(frequence))
         return 0.0;
-    const double portee = std::min(frequenceMax, 60.0 * frequence / echantillonsParCycleMin);
-    return portee >= frequenceMin ? portee : 0.0;
+    const double portee =
+        std::min(frequenceMaxCherchee, 60.0 * frequence / echantillonsParCycleMin);
+    return portee >= frequenceMinCherchee ? portee : 0.0;
 }
 
 void detecteurCycles::setFe(double frequence)

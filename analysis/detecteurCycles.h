@@ -54,6 +54,9 @@ public:
     // is not finite.
     static constexpr double valeurMax = ValeursManquantes::valeurMax;
     static constexpr double decalageMax = 60.0;
+    // The breathing rates looked for, in breaths per minute.
+    static constexpr double frequenceMinCherchee = 4.0;
+    static constexpr double frequenceMaxCherchee = 150.0;
 
     // The fastest breathing, in breaths per minute, that samples at fe can
     // carry (ten samples a breath at least, 150 /min at most); 0 when not

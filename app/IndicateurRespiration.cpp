@@ -16,8 +16,8 @@ const char* const kRouge = "QLabel { color: white; background-color: #c00000; "
 
 IndicateurRespiration::IndicateurRespiration(QWidget* parent, bool auCentre)
     : QWidget(parent), centre(auCentre), frequence(new QLabel(this)),
-      apnee(new QLabel(tr("Apnée"), this)), silence(new QLabel(this)),
-      limite(new QLabel(this)), parMinute(std::nan(""))
+      apnee(new QLabel(tr("Apnée"), this)), silence(new QLabel(this)), limite(new QLabel(this)),
+      parMinute(std::nan(""))
 {
     auto* pile = new QVBoxLayout(this);
     pile->setContentsMargins(0, 0, 0, 0);
@@ -82,7 +82,7 @@ void IndicateurRespiration::setSilence(int secondes)
 void IndicateurRespiration::setFrequenceEchantillonnage(double fe)
 {
     const double portee = detecteurCycles::frequenceMaxTrouvable(fe);
-    const bool toutes = portee >= detecteurCycles::frequenceMaxTrouvable(1e9);
+    const bool toutes = portee >= detecteurCycles::frequenceMaxCherchee;
     limite->setText(portee <= 0.0
                         ? tr("Aucun cycle respiratoire ne peut être trouvé à %1 Hz").arg(fe)
                         : tr("À %1 Hz, seuls les rythmes jusqu'à %2 /min peuvent être trouvés")

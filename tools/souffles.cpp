@@ -291,7 +291,7 @@ int main(int argc, char* argv[])
                   << '\n';
         return 1;
     }
-    if (portee < detecteurCycles::frequenceMaxTrouvable(1e9))
+    if (portee < detecteurCycles::frequenceMaxCherchee)
         erreurs() << QObject::tr("souffles : à %1 Hz, seuls les rythmes jusqu'à %2 /min peuvent "
                                  "être trouvés")
                          .arg(fe)
