@@ -11,6 +11,7 @@
 
 #include <QAtomicInt>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
@@ -218,6 +219,8 @@ private slots:
     void fullDiskWarnsOnceAndKeepsWholeLines();
     void vanishedPortClosesCaptureAndReleases_data();
     void vanishedPortClosesCaptureAndReleases();
+    void lostPortIsWaitedForAndResumesIntoNextCapture_data();
+    void lostPortIsWaitedForAndResumesIntoNextCapture();
     void secondStartWhileCapturingChangesNothing();
     void replayFeedsEveryBuffer_data();
     void replayFeedsEveryBuffer();
@@ -686,6 +689,87 @@ void acquisitionTest::vanishedPortClosesCaptureAndReleases()
     QVERIFY(captureDemarree(banc, autre.name(), autre.name(), "acquisition2.csv"));
     QVERIFY(autre.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(24 + echantillons));
+}
+
+// With resumption on, the port reached through a link hangs up and its link
+// goes, then comes back pointing at another terminal; or the wait is ended.
+void acquisitionTest::lostPortIsWaitedForAndResumesIntoNextCapture_data()
+{
+    QTest::addColumn<QString>("attente");
+    QTest::newRow("the link comes back") << "retour";
+    QTest::newRow("capture released meanwhile") << "arret";
+    QTest::newRow("resumption turned off meanwhile") << "desactivee";
+}
+
+void acquisitionTest::lostPortIsWaitedForAndResumesIntoNextCapture()
+{
+    QFETCH(QString, attente);
+    Banc banc;
+    banc.o2.setDuree(1000);
+    QSignalSpy suspendue(banc.worker, &acquisition::connexionSuspendue);
+    QSignalSpy reprise(banc.worker, &acquisition::connexionReprise);
+    QSignalSpy analyses(banc.worker, &acquisition::analyseCommencee);
+    std::vector<Cycle> cycles;
+    QObject::connect(&banc.detecteur, &detecteurCycles::nouveauCycle, &banc.fenetre,
+                     [&](const Cycle& c) { cycles.push_back(c); });
+    Conditions conditions;
+    conditions.niveau = 100.0;
+    QByteArray souffles;
+    for (double v : genererSignal(QVector<Souffle>(6, {4.0, 20.0, 0.4}), conditions).o2)
+        souffles += echantillon(quint16(std::lround(v * 65536.0 / 250.0)));
+    souffles.chop(souffles.size() % 16);
+    const int n = souffles.size() / 2;
+
+    banc.worker->setRepriseAutomatique(true);
+    const QString lien = QDir::current().absoluteFilePath("lien");
+    auto instrument = std::make_unique<InstrumentTerminal>();
+    QVERIFY(QFile::link(instrument->name(), lien));
+    QVERIFY(captureDemarree(banc, lien, instrument->name()));
+    QVERIFY(instrument->send(souffles + echantillon(0x8000))); // a sample after the last block
+    QTRY_COMPARE(int(banc.o2.size()), n);
+    QVERIFY(QFile::remove(lien));
+    instrument.reset(); // hangs up
+    QElapsedTimer coupure;
+    coupure.start();
+    QTRY_COMPARE(suspendue.count(), 1);
+    QCOMPARE(suspendue.at(0).at(0).toString(),
+             "Connexion perdue avec le port " + lien + " — reprise dès son retour");
+    // Closed whole, the lone sample included.
+    QCOMPARE(int(banc.o2.size()), n + 1);
+    QCOMPARE(contenu("acquisition1.csv").count("\r\n"), n + 1);
+    QVERIFY(contenu("acquisition1.csv").endsWith("0;125;0\r\n"));
+    const int avant = int(cycles.size());
+    QCOMPARE(avant, 5);
+
+    if (attente == "arret")
+        banc.setCapture(false);
+    else if (attente == "desactivee")
+        banc.worker->setRepriseAutomatique(false);
+    QTest::qWait(1000); // tries meanwhile find no port
+    InstrumentTerminal autre;
+    QVERIFY(QFile::link(autre.name(), lien));
+    if (attente != "retour") {
+        QTest::qWait(1000);
+        QVERIFY(!portOuvert(autre.name()));
+        QList<Message> attendus;
+        if (attente == "desactivee")
+            attendus.append({2, "Connexion perdue avec le port " + lien, 1});
+        QCOMPARE(banc.fenetre.messages, attendus);
+        return;
+    }
+    QTRY_COMPARE(reprise.count(), 1);
+    const double gap = coupure.elapsed() / 1000.0;
+    QCOMPARE(reprise.at(0).at(0).toString(), "Reprise sur " + lien);
+    QVERIFY(autre.send(souffles));
+    QTRY_COMPARE(contenu("acquisition2.csv").count("\r\n"), n);
+    QTRY_COMPARE(int(cycles.size()), 2 * avant);
+    // One analysis across the gap, where no breath was invented; its length counts.
+    QCOMPARE(analyses.count(), 1);
+    QVERIFY(banc.fenetre.messages.isEmpty());
+    for (const Cycle& c : cycles)
+        QVERIFY2(std::abs(c.duree - 4.0) < 0.05, qPrintable(QString::number(c.duree)));
+    const double decalage = cycles[avant].debut - cycles[0].debut - (n + 1) / 100.0;
+    QVERIFY2(decalage > 1.0 && decalage < gap + 0.1, qPrintable(QString::number(decalage)));
 }
 
 void acquisitionTest::secondStartWhileCapturingChangesNothing()
