@@ -256,8 +256,7 @@ private slots:
         QTest::newRow("replay dialog cancelled, no port listed") << "replay" << QStringList{};
         QTest::newRow("the only port hangs up and leaves the list")
             << "hang-up" << QStringList{"Connexion perdue avec le port %1"};
-        QTest::newRow("it hangs up, to be waited for, until the capture is released")
-            << "hang-up, resumption on" << QStringList{};
+        QTest::newRow("it hangs up, waited for") << "hang-up, resumption on" << QStringList{};
     }
 
     void oneOperatorActionShowsAtMostOneBox()
@@ -293,11 +292,8 @@ private slots:
             instrument.hangUp();
         }
         auto* ligne = controle<QLabel>("ligneConnexion");
-        if (reprise) {
-            QTRY_VERIFY(ligne->isVisible());
-            QCOMPARE(ligne->text(),
-                     QString("Connexion perdue avec le port %1 — reprise dès son retour")
-                         .arg(instrument.name()));
+        if (reprise) { // no box: a line under the values, the capture on until released
+            QTRY_VERIFY(ligne->isVisible() && ligne->text().endsWith("reprise dès son retour"));
             QVERIFY(capturer->isChecked());
             capturer->setChecked(false);
         }
