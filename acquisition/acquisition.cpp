@@ -44,6 +44,9 @@ constexpr qint64 attenteRepriseMax = 30 * 60 * 1000;
 // kernel name it has today, and the kernel name when the link is missing.
 QString nomPort(const QString& source)
 {
+    // A path typed whole is taken whole: /dev/serial/by-path names hold colons.
+    if (source.startsWith(QLatin1Char('/')) && QFileInfo::exists(source))
+        return source;
     const QString nom = source.section(QLatin1Char(':'), 0, 0);
     static const QRegularExpression stable(QStringLiteral("^(\\S+) \\((\\S+)\\)$"));
     const QRegularExpressionMatch trouve = stable.match(nom);

@@ -336,6 +336,8 @@ void acquisitionTest::portEntryOrBareNameOpensThePort_data()
     QTest::newRow("entry by stable name") << QStringLiteral("): Port de test")
                                           << QStringLiteral("usb-Absent_Adaptateur-if00-port0 (");
     QTest::newRow("link to the port") << QString() << QStringLiteral("lien");
+    QTest::newRow("link named as by-path names are")
+        << QString() << QStringLiteral("lien-pci-0000:00:14.0-usb-0:2:1.0-port0");
 }
 
 void acquisitionTest::portEntryOrBareNameOpensThePort()
@@ -344,11 +346,12 @@ void acquisitionTest::portEntryOrBareNameOpensThePort()
     QFETCH(QString, prefixe);
     InstrumentTerminal instrument;
     Banc banc;
-    const QString source = prefixe == "lien" ? QDir::current().absoluteFilePath("lien")
-                                             : prefixe + instrument.name() + suffixe;
-    QVERIFY(prefixe != "lien" || QFile::link(instrument.name(), source));
+    const bool lien = prefixe.startsWith("lien");
+    const QString source =
+        lien ? QDir::current().absoluteFilePath(prefixe) : prefixe + instrument.name() + suffixe;
+    QVERIFY(!lien || QFile::link(instrument.name(), source));
     QVERIFY(captureDemarree(banc, source, instrument.name()));
-    if (prefixe == "lien")
+    if (lien)
         QVERIFY(QFile::exists(UucpLock::pathFor(instrument.name())));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
