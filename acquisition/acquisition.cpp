@@ -35,12 +35,18 @@ constexpr qint64 decodageMax = 1024 * 1024;
 constexpr qint64 octetsParTic = 4 * 1024 * 1024;
 // Capture lines reach the kernel at least this often while live (milliseconds).
 constexpr int intervalleEcriture = 500;
+// A lost port is tried again this often (milliseconds), for this long at most.
+constexpr int intervalleReprise = 500;
+constexpr qint64 attenteRepriseMax = 30 * 60 * 1000;
 // A device list entry reads "NAME: description"; a bare name names the port too.
 // An adapter with a stable name is listed as "STABLE (KERNEL): description": its
 // link in /dev/serial/by-id is opened, which leads to the adapter whatever
 // kernel name it has today, and the kernel name when the link is missing.
 QString nomPort(const QString& source)
 {
+    // A path typed whole is taken whole: /dev/serial/by-path names hold colons.
+    if (source.startsWith(QLatin1Char('/')) && QFileInfo::exists(source))
+        return source;
     const QString nom = source.section(QLatin1Char(':'), 0, 0);
     static const QRegularExpression stable(QStringLiteral("^(\\S+) \\((\\S+)\\)$"));
     const QRegularExpressionMatch trouve = stable.match(nom);
@@ -295,7 +301,7 @@ void acquisition::demarrerDirect(const QString& src)
 
     // The port first: an attempt that cannot open it leaves no capture file.
     // Bytes that arrive meanwhile wait in the port for the first read.
-    if (!ouvrirPort(src)) {
+    if (!ouvrirPort(nomPort(src), true)) {
         verrouille.relock();
         capturing = false;
         return;
@@ -329,20 +335,26 @@ void acquisition::arreterDirect()
         port->close();
     if (writeTimer)
         writeTimer->stop();
+    if (repriseTimer)
+        repriseTimer->stop();
+    repriseAttendue = fichierSuivantDu = false;
     fermerFichierCapture();
     reinitialiserDetecteur();
     QMutexLocker verrouille(&verrou);
     capturing = false;
 }
 
-bool acquisition::ouvrirPort(const QString& src)
+// `nom` is the device's path or name; a refusal is told when `signalerRefus`.
+bool acquisition::ouvrirPort(const QString& nom, bool signalerRefus)
 {
     if (port->isOpen())
         port->close();
     readBuffer.clear(); // word alignment starts again with the first byte
     readBuffer.reserve(int(lectureMax) + tailleBloc); // reserved room survives emptying
-    port->setDeviceName(nomPort(src));
+    port->setDeviceName(nom);
     if (!port->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (!signalerRefus)
+            return false;
         signaler(2,
                  tr("Impossible d'ouvrir le port %1").arg(port->deviceName()) +
                      raisonRefus(port->deviceName()),
@@ -427,6 +439,15 @@ void acquisition::lectureDonnees()
             break;
         }
         readBuffer.resize(enAttente + int(lus));
+        if (lus > 0 && fichierSuivantDu) {
+            // The first bytes since the port came back: the capture goes on
+            // in a file of its own (a port that hangs up again at once leaves
+            // no empty one).
+            fichierSuivantDu = false;
+            creerFichierCapture();
+            emit fichierEnregistre(
+                capture->estOuvert() ? QFileInfo(capture->chemin()).absoluteFilePath() : QString());
+        }
         decoderBlocsComplets();
         decodes += lus;
         if (lus < demandes) {
@@ -499,6 +520,83 @@ void acquisition::connexionPerdue()
     lectureDonnees(); // the complete blocks still waiting belong to the capture
     decoderReste();
     const QString nom = port->deviceName();
+    if (repriseAutomatique.loadRelaxed()) {
+        attendreReprise(nom);
+        return;
+    }
+    arreterDirect();
+    signaler(2, tr("Connexion perdue avec le port %1").arg(nom), 1);
+}
+
+void acquisition::setRepriseAutomatique(bool reprendre)
+{
+    repriseAutomatique.storeRelaxed(reprendre ? 1 : 0);
+    if (!reprendre)
+        dansMonThread([this] {
+            if (repriseAttendue)
+                abandonnerReprise();
+        });
+}
+
+// The line is lost while resumption is on: the capture file so far is closed
+// whole, and the port is tried again on a timer, so that the worker's thread
+// goes on serving stops and device lists meanwhile. The capture still runs.
+void acquisition::attendreReprise(const QString& nom)
+{
+    port->close();
+    if (writeTimer)
+        writeTimer->stop();
+    fermerFichierCapture();
+    emit fichierEnregistre(QString());
+    portPerdu = nom;
+    depuisPerte.start();
+    repriseAttendue = true;
+    fichierSuivantDu = false;
+    qDebug() << "acquisition: port" << nom << "perdu, reprise attendue";
+    if (!repriseTimer) {
+        repriseTimer = new QTimer(this);
+        repriseTimer->setObjectName(QStringLiteral("repriseTimer"));
+        connect(repriseTimer, &QTimer::timeout, this, &acquisition::tenterReprise);
+    }
+    repriseTimer->start(intervalleReprise);
+    emit connexionSuspendue(
+        tr("Connexion perdue avec le port %1 — reprise dès son retour").arg(nom));
+}
+
+void acquisition::tenterReprise()
+{
+    if (!repriseAttendue)
+        return;
+    if (depuisPerte.elapsed() >= attenteRepriseMax) {
+        abandonnerReprise();
+        return;
+    }
+    // By the name it was opened by: a by-id link leads to the adapter
+    // whatever kernel name it comes back with.
+    if (!ouvrirPort(portPerdu, false))
+        return;
+    repriseTimer->stop();
+    repriseAttendue = false;
+    fichierSuivantDu = true;
+    qDebug() << "acquisition: reprise sur" << portPerdu << "après" << depuisPerte.elapsed() << "ms";
+    // No breath and no period spans the gap; the breaths go on on the same clock.
+    QMutexLocker verrouille(&verrou);
+    detecteurCycles* const d = detecteur;
+    calculPeriode* const periode = Periode;
+    verrouille.unlock();
+    if (d)
+        d->interrompre(depuisPerte.elapsed() / 1000.0);
+    if (periode)
+        periode->resetData();
+    writeTimer->start(intervalleEcriture);
+    emit connexionReprise(tr("Reprise sur %1").arg(portPerdu));
+}
+
+// Resumption given up (its time is over, or it was turned off): the capture
+// ends as a lost port ends it without resumption.
+void acquisition::abandonnerReprise()
+{
+    const QString nom = portPerdu;
     arreterDirect();
     signaler(2, tr("Connexion perdue avec le port %1").arg(nom), 1);
 }

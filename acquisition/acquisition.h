@@ -68,6 +68,11 @@ signals:
     // the length of the file in seconds (estimated from its size until the
     // first loop); once a second.
     void positionRejeu(QString fichier, double secondes, double duree);
+    // With automatic resumption on, the line under the values while a live
+    // capture waits for its lost port (connexionSuspendue), then once it is
+    // open again (connexionReprise); the capture goes on meanwhile.
+    void connexionSuspendue(QString message);
+    void connexionReprise(QString message);
 
 public slots:
     void setCapture(bool start);
@@ -80,6 +85,14 @@ public slots:
     // Ignored while capturing, as the other links.
     void setDetecteur(detecteurCycles* detecteurCycles);
     void askForDeviceList();
+    // With it set, a port that hangs up during a live capture is waited for
+    // instead of ending it: the capture file so far is closed, the port is
+    // tried again every half second by the name it was opened by (a link is
+    // followed anew each time), and the capture goes on into the next capture
+    // file once it opens, the breath analysis across a gap. After 30 minutes,
+    // or when it is cleared meanwhile, the capture ends as without it. Off by
+    // default; any thread.
+    void setRepriseAutomatique(bool reprendre);
     // Stops whatever runs, the capture file written and closed. For the main
     // window before it releases the buffers: invoke it with a blocking queued
     // connection, then quit the worker's thread.
@@ -91,9 +104,10 @@ private slots:
     void rythmerRejeu();
     void getNewDeviceList(QStringList ports);
     void connexionPerdue();
+    void tenterReprise();
 
 private:
-    bool ouvrirPort(const QString& src);
+    bool ouvrirPort(const QString& nom, bool signalerRefus);
     void demarrerDirect(const QString& src);
     void arreterDirect();
     void demarrerRejeu(const QString& fichier);
@@ -101,6 +115,8 @@ private:
     void creerFichierCapture();
     void ecrireCapture(bool tout);
     void fermerFichierCapture();
+    void attendreReprise(const QString& nom);
+    void abandonnerReprise();
     void decoderEchantillons(const char* octets, qint64 nombre);
     void echecEcritureCapture();
     void decoderReste();
@@ -135,7 +151,16 @@ private:
 
     bool replaying = false;       // the running acquisition is a replay
     QTimer* writeTimer = nullptr; // hands the capture lines to the kernel while live
-    QByteArray readBuffer;        // bytes read and not decoded: a partial block between reads
+    // Automatic resumption: asked for (any thread); then, on the worker's
+    // thread only, the lost port's name, since when it is lost, whether it is
+    // waited for, and whether the next capture file is due with the next bytes.
+    QAtomicInt repriseAutomatique{0};
+    QTimer* repriseTimer = nullptr;
+    QString portPerdu;
+    QElapsedTimer depuisPerte;
+    bool repriseAttendue = false;
+    bool fichierSuivantDu = false;
+    QByteArray readBuffer; // bytes read and not decoded: a partial block between reads
     QAtomicInteger<qint64> compteEchantillons{0};
     // The replay's file name, frequency, lines of the pass so far and lines per
     // pass (0 until the first loop), on the worker's thread only.

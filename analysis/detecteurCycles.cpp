@@ -166,6 +166,18 @@ void detecteurCycles::reinitialiser()
     finirApnee();
 }
 
+void detecteurCycles::interrompre(double secondes)
+{
+    manquantes.oublier();
+    for (double& somme : sommeGroupe)
+        somme = 0.0;
+    dansGroupe = 0;
+    if (fe > 0.0 && secondes > 0.0 && std::isfinite(secondes))
+        entres += qint64(std::llround(secondes * fe));
+    reprendrePipeline();
+    finirApnee();
+}
+
 // Starts the detection again from the next sample, on the same clock: what
 // was under way is forgotten.
 void detecteurCycles::reprendrePipeline()

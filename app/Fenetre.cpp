@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QScreen>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QThread>
@@ -46,6 +47,11 @@ void attacherGrille(QwtPlot* plot)
     grille->setMajorPen(crayon);
     grille->attach(plot);
 }
+
+// The few choices the operator expects to find again at the next start, in
+// ~/.config/station/station.conf (below $XDG_CONFIG_HOME when set).
+const QString kOrganisation = QStringLiteral("station");
+const QString kRepriseAutomatique = QStringLiteral("acquisition/repriseAutomatique");
 
 QString composante(int valeur)
 {
@@ -162,6 +168,9 @@ void Fenetre::connecterCommandes()
     acq->setTampons(tamponCO2, tamponO2, tamponFlux, calcPeriode);
     detecteur = new detecteurCycles(this);
     acq->setDetecteur(detecteur);
+    ui->repriseAutomatique->setChecked(
+        QSettings(kOrganisation, kOrganisation).value(kRepriseAutomatique, false).toBool());
+    acq->setRepriseAutomatique(ui->repriseAutomatique->isChecked());
     acq->moveToThread(threadAcq);
     // The worker is destroyed on its own thread, as the thread ends.
     connect(threadAcq, &QThread::finished, acq, &QObject::deleteLater);
@@ -191,6 +200,10 @@ void Fenetre::connecterCommandes()
     connect(ui->source, SIGNAL(editTextChanged(QString)), acq, SLOT(setSource(QString)));
     connect(ui->source, &QComboBox::editTextChanged, this,
             [this](const QString& texte) { ajusterLargeurSource(ui->source, texte); });
+    connect(ui->repriseAutomatique, &QCheckBox::toggled, acq, &acquisition::setRepriseAutomatique);
+    connect(ui->repriseAutomatique, &QCheckBox::toggled, this, [](bool reprendre) {
+        QSettings(kOrganisation, kOrganisation).setValue(kRepriseAutomatique, reprendre);
+    });
     connect(ui->btnCapturer, &QPushButton::toggled, this, &Fenetre::capture);
     connect(ui->btnCapturer, &QPushButton::toggled, acq, &acquisition::setCapture);
     // The worker's thread waits until the window has handled a message or a list.
@@ -232,6 +245,11 @@ void Fenetre::creerAnalyseCycles()
     indicateur->setObjectName(QStringLiteral("indicateurRespiration"));
     auto* panneau = static_cast<QVBoxLayout*>(ui->frame->layout());
     panneau->insertWidget(panneau->indexOf(ui->valeursTexte) + 1, indicateur);
+    ligneConnexion = new QLabel(ui->frame);
+    ligneConnexion->setObjectName(QStringLiteral("ligneConnexion"));
+    ligneConnexion->setWordWrap(true);
+    ligneConnexion->hide();
+    panneau->insertWidget(panneau->indexOf(indicateur) + 1, ligneConnexion);
 
     detecteur->setFormesDemandees(true);
     connect(detecteur, &detecteurCycles::formeCycle, ongletMoyennes, &OngletMoyennes::ajouterCycle);
@@ -268,6 +286,10 @@ void Fenetre::creerAnalyseCycles()
     });
     connect(acq, &acquisition::fichierEnregistre, this, &Fenetre::montrerEnregistrement);
     connect(acq, &acquisition::positionRejeu, this, &Fenetre::montrerPositionRejeu);
+    connect(acq, &acquisition::connexionSuspendue, this,
+            [this](const QString& message) { montrerConnexion(message, true); });
+    connect(acq, &acquisition::connexionReprise, this,
+            [this](const QString& message) { montrerConnexion(message, false); });
     ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                                 ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
 }

@@ -64,6 +64,7 @@ private slots:
     void montrerSilence(int secondes);
     void montrerEnregistrement(const QString& chemin);
     void montrerPositionRejeu(const QString& fichier, double secondes, double duree);
+    void montrerConnexion(const QString& message, bool perdue);
 
 private:
     void creerGraphiques();
@@ -87,6 +88,7 @@ private:
     IndicateurRespiration* indicateur = nullptr; // rate and apnea, under the values
     VeilleDonnees* veille = nullptr;             // a live acquisition's data, on the clock
     QLabel* etat = nullptr;                      // in the status bar: the file recorded or replayed
+    QLabel* ligneConnexion = nullptr;            // under the values: a lost port waited for
     QString sourceAvantRejeu;                    // what the source selector showed before a replay
     bool sourceRemplacee = false;                // and the replay's file shows in its place
     // Whether the last estimation found breathing in the spectrum; its period

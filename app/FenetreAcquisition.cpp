@@ -56,6 +56,8 @@ void Fenetre::capture(bool start)
         veille->arreter();
         etat->clear();
     }
+    ligneConnexion->clear();
+    ligneConnexion->hide();
     for (Graphique* plot : qAsConst(graphiques)) {
         if (start)
             plot->flushCourbesData();
@@ -138,6 +140,25 @@ void Fenetre::montrerEnregistrement(const QString& chemin)
         return;
     etat->setText(chemin.isEmpty() ? tr("Aucun enregistrement")
                                    : tr("Enregistrement : %1").arg(chemin));
+}
+
+// A lost port waited for, or back: the capture goes on, so no box. While it is
+// lost no sample comes and the clock's watch rests, lest the wait be shown as
+// the patient's silence or apnea.
+void Fenetre::montrerConnexion(const QString& message, bool perdue)
+{
+    if (!ui->btnCapturer->isChecked() || fermetureEnCours)
+        return;
+    ligneConnexion->setStyleSheet(perdue ? QStringLiteral("QLabel { color: #c00000; }")
+                                         : QString());
+    ligneConnexion->setText(message);
+    ligneConnexion->show();
+    if (perdue) {
+        veille->arreter();
+        effacerPeriode();
+    } else {
+        veille->commencer();
+    }
 }
 
 void Fenetre::montrerPositionRejeu(const QString& fichier, double secondes, double duree)

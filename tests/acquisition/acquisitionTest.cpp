@@ -11,6 +11,7 @@
 
 #include <QAtomicInt>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
@@ -218,6 +219,8 @@ private slots:
     void fullDiskWarnsOnceAndKeepsWholeLines();
     void vanishedPortClosesCaptureAndReleases_data();
     void vanishedPortClosesCaptureAndReleases();
+    void lostPortIsWaitedForAndResumesIntoNextCapture_data();
+    void lostPortIsWaitedForAndResumesIntoNextCapture();
     void secondStartWhileCapturingChangesNothing();
     void replayFeedsEveryBuffer_data();
     void replayFeedsEveryBuffer();
@@ -333,6 +336,8 @@ void acquisitionTest::portEntryOrBareNameOpensThePort_data()
     QTest::newRow("entry by stable name") << QStringLiteral("): Port de test")
                                           << QStringLiteral("usb-Absent_Adaptateur-if00-port0 (");
     QTest::newRow("link to the port") << QString() << QStringLiteral("lien");
+    QTest::newRow("link named as by-path names are")
+        << QString() << QStringLiteral("lien-pci-0000:00:14.0-usb-0:2:1.0-port0");
 }
 
 void acquisitionTest::portEntryOrBareNameOpensThePort()
@@ -341,11 +346,12 @@ void acquisitionTest::portEntryOrBareNameOpensThePort()
     QFETCH(QString, prefixe);
     InstrumentTerminal instrument;
     Banc banc;
-    const QString source = prefixe == "lien" ? QDir::current().absoluteFilePath("lien")
-                                             : prefixe + instrument.name() + suffixe;
-    QVERIFY(prefixe != "lien" || QFile::link(instrument.name(), source));
+    const bool lien = prefixe.startsWith("lien");
+    const QString source =
+        lien ? QDir::current().absoluteFilePath(prefixe) : prefixe + instrument.name() + suffixe;
+    QVERIFY(!lien || QFile::link(instrument.name(), source));
     QVERIFY(captureDemarree(banc, source, instrument.name()));
-    if (prefixe == "lien")
+    if (lien)
         QVERIFY(QFile::exists(UucpLock::pathFor(instrument.name())));
     QVERIFY(instrument.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(8));
@@ -686,6 +692,70 @@ void acquisitionTest::vanishedPortClosesCaptureAndReleases()
     QVERIFY(captureDemarree(banc, autre.name(), autre.name(), "acquisition2.csv"));
     QVERIFY(autre.send(echantillon(0x8000).repeated(8)));
     QTRY_COMPARE(banc.o2.size(), size_t(24 + echantillons));
+}
+
+// With resumption on, the port reached through a link hangs up and its link
+// goes, then comes back pointing at another terminal; or the wait is ended.
+void acquisitionTest::lostPortIsWaitedForAndResumesIntoNextCapture_data()
+{
+    QTest::addColumn<QString>("attente");
+    QTest::addColumn<QString>("message"); // %1: the link
+    QTest::newRow("the link comes back") << "retour" << QString();
+    QTest::newRow("capture released meanwhile") << "arret" << QString();
+    QTest::newRow("resumption turned off") << "desactivee"
+                                           << "Connexion perdue avec le port %1";
+}
+
+void acquisitionTest::lostPortIsWaitedForAndResumesIntoNextCapture()
+{
+    QFETCH(QString, attente);
+    QFETCH(QString, message);
+    Banc banc;
+    QSignalSpy suspendue(banc.worker, &acquisition::connexionSuspendue);
+    QSignalSpy reprise(banc.worker, &acquisition::connexionReprise);
+    std::vector<Cycle> cycles;
+    QObject::connect(&banc.detecteur, &detecteurCycles::nouveauCycle, &banc.fenetre,
+                     [&](const Cycle& c) { cycles.push_back(c); });
+    Conditions conditions;
+    conditions.niveau = 100.0;
+    QByteArray souffles; // five breaths of 4 s, and a sample after the last block
+    for (double v : genererSignal(QVector<Souffle>(6, {4.0, 20.0, 0.4}), conditions).o2)
+        souffles += echantillon(quint16(std::lround(v * 65536.0 / 250.0)));
+    souffles.chop(souffles.size() % 16);
+    souffles += echantillon(0x8000);
+    banc.worker->setRepriseAutomatique(true);
+    const QString lien = QDir::current().absoluteFilePath("lien");
+    auto instrument = std::make_unique<InstrumentTerminal>();
+    QVERIFY(QFile::link(instrument->name(), lien));
+    QVERIFY(captureDemarree(banc, lien, instrument->name()) && instrument->send(souffles));
+    QTRY_COMPARE(int(banc.o2.size()), souffles.size() / 2 - 1);
+    QVERIFY(QFile::remove(lien));
+    instrument.reset(); // hangs up
+    QTRY_COMPARE(suspendue.count(), 1);
+    QCOMPARE(suspendue.at(0).at(0).toString(),
+             "Connexion perdue avec le port " + lien + " — reprise dès son retour");
+    QCOMPARE(contenu("acquisition1.csv").count("\r\n"), souffles.size() / 2); // closed whole
+    QCOMPARE(int(cycles.size()), 5);
+
+    if (attente != "retour")
+        QMetaObject::invokeMethod(banc.worker,
+                                  attente == "arret" ? "setCapture" : "setRepriseAutomatique",
+                                  Q_ARG(bool, false));
+    QTest::qWait(1000); // tries meanwhile find no port
+    InstrumentTerminal autre;
+    QVERIFY(QFile::link(autre.name(), lien));
+    QCOMPARE(QTest::qWaitFor([&] { return portOuvert(autre.name()); }), attente == "retour");
+    QCOMPARE(banc.fenetre.messages.size(), int(!message.isEmpty()));
+    QCOMPARE(banc.fenetre.messages.value(0).texte, message.isEmpty() ? message : message.arg(lien));
+    if (attente != "retour")
+        return;
+    QTRY_COMPARE(reprise.count(), 1);
+    QCOMPARE(reprise.at(0).at(0).toString(), "Reprise sur " + lien);
+    QVERIFY(autre.send(souffles));
+    QTRY_COMPARE(contenu("acquisition2.csv").count("\r\n"), souffles.size() / 2 - 1);
+    // The breaths go on, none invented across the gap, whose length counts.
+    QTRY_COMPARE(int(cycles.size()), 10);
+    QVERIFY(cycles[5].debut - cycles[0].debut - souffles.size() / 200.0 > 1.0);
 }
 
 void acquisitionTest::secondStartWhileCapturingChangesNothing()

@@ -22,6 +22,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QSvgRenderer>
@@ -81,6 +82,7 @@ private slots:
 
     void init()
     {
+        QSettings(QStringLiteral("station"), QStringLiteral("station")).clear();
         fenetre = new Fenetre;
         fenetre->show();
         QVERIFY(QTest::qWaitForWindowExposed(fenetre));
@@ -136,6 +138,7 @@ private slots:
         ligne("grpDecalages", "title", "Décalages");
         ligne("valeursTexte", "readOnly", true);
         ligne("source", "editable", true);
+        ligne("repriseAutomatique", "checked", false);
     }
 
     void formShowsItsDefaults()
@@ -253,6 +256,7 @@ private slots:
         QTest::newRow("replay dialog cancelled, no port listed") << "replay" << QStringList{};
         QTest::newRow("the only port hangs up and leaves the list")
             << "hang-up" << QStringList{"Connexion perdue avec le port %1"};
+        QTest::newRow("it hangs up, waited for") << "hang-up, resumption on" << QStringList{};
     }
 
     void oneOperatorActionShowsAtMostOneBox()
@@ -264,7 +268,9 @@ private slots:
         QTest::qWait(300); // the worker's first device list has arrived
         InstrumentTerminal instrument;
         QVERIFY(instrument.isValid());
-        if (action == "hang-up") {
+        const bool reprise = action.endsWith("on");
+        controle<QAbstractButton>("repriseAutomatique")->setChecked(reprise);
+        if (action.startsWith("hang-up")) {
             invoquer("getPortsSeriesList",
                      Q_ARG(QStringList, QStringList{instrument.name() + ": pseudo-terminal"}));
         } else {
@@ -278,19 +284,34 @@ private slots:
         } else {
             capturer->setChecked(true);
         }
-        if (action == "hang-up") {
+        if (action.startsWith("hang-up")) {
             QTRY_VERIFY(QFile::exists("acquisition1.csv"));
             QTest::qWait(200); // the port is open
             // The adapter goes: the system's list loses it, and the line drops.
             invoquer("getPortsSeriesList", Q_ARG(QStringList, QStringList()));
             instrument.hangUp();
         }
+        auto* ligne = controle<QLabel>("ligneConnexion");
+        if (reprise) { // no box: a line under the values, the capture on until released
+            QTRY_VERIFY(ligne->isVisible() && ligne->text().endsWith("reprise dès son retour"));
+            QVERIFY(capturer->isChecked());
+            capturer->setChecked(false);
+        }
+        QVERIFY(!ligne->isVisible());
         QTRY_VERIFY(!capturer->isChecked() &&
                     !controle<QAbstractButton>("btnRejouer")->isChecked());
         QTest::qWait(500); // time for a second box
         for (QString& boite : boites)
             boite = boite.arg(instrument.name());
         QCOMPARE(operateur.boites, boites);
+    }
+
+    void resumptionChoiceIsFoundAgainByTheNextWindow()
+    {
+        controle<QAbstractButton>("repriseAutomatique")->setChecked(true);
+        delete fenetre;
+        fenetre = new Fenetre;
+        QVERIFY(controle<QAbstractButton>("repriseAutomatique")->isChecked());
     }
 
     void cancelledReplayDialogReleasesBothButtons()
