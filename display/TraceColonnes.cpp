@@ -149,6 +149,8 @@ void peindre(const Colonnes& spans, QImage& image, const QPoint& origine, const 
     QVector<float> couverture(zone.height(), 0.0f);
     const float opacite = static_cast<float>(couleur.alphaF());
     const int rouge = couleur.red(), vert = couleur.green(), bleu = couleur.blue();
+    const QRgb plein = qRgba(rouge, vert, bleu, 255);
+    constexpr double partEchantillon = 1.0 / echantillons;
     uchar* debut = image.bits(); // detaches once, not at every pixel
     const qsizetype pas = image.bytesPerLine();
     for (int c = zone.left(); c <= zone.right(); ++c) {
@@ -157,16 +159,23 @@ void peindre(const Colonnes& spans, QImage& image, const QPoint& origine, const 
             const int k = (c - spans.gauche) * echantillons + s;
             if (spans.bas[k] > spans.haut[k])
                 continue;
-            const double lo = std::max(spans.bas[k], double(zone.top()));
-            const double hi = std::min(spans.haut[k], double(zone.bottom() + 1));
-            for (int y = static_cast<int>(std::floor(lo)); y < hi; ++y) {
-                const double part = std::min(hi, y + 1.0) - std::max(lo, double(y));
-                if (part > 0) {
-                    couverture[y - zone.top()] += static_cast<float>(part / echantillons);
-                    yDebut = std::min(yDebut, y - zone.top());
-                    yFin = std::max(yFin, y - zone.top() + 1);
-                }
+            const double lo = std::max(spans.bas[k], double(zone.top())) - zone.top();
+            const double hi = std::min(spans.haut[k], double(zone.bottom() + 1)) - zone.top();
+            if (!(hi > lo))
+                continue;
+            // Rows y0 and y1 partly covered, those between them wholly.
+            const int y0 = static_cast<int>(std::floor(lo));
+            const int y1 = std::max(y0, static_cast<int>(std::ceil(hi)) - 1);
+            if (y0 == y1) {
+                couverture[y0] += static_cast<float>((hi - lo) * partEchantillon);
+            } else {
+                couverture[y0] += static_cast<float>((y0 + 1 - lo) * partEchantillon);
+                for (int y = y0 + 1; y < y1; ++y)
+                    couverture[y] += static_cast<float>(partEchantillon);
+                couverture[y1] += static_cast<float>((hi - y1) * partEchantillon);
             }
+            yDebut = std::min(yDebut, y0);
+            yFin = std::max(yFin, y1 + 1);
         }
         for (int y = yDebut; y < yFin; ++y) {
             const int a = static_cast<int>(std::min(couverture[y], 1.0f) * opacite * 255 + 0.5f);
@@ -175,6 +184,10 @@ void peindre(const Colonnes& spans, QImage& image, const QPoint& origine, const 
                 continue;
             QRgb& pixel = reinterpret_cast<QRgb*>(debut + (zone.top() + y - origine.y()) *
                                                               pas)[c - origine.x()];
+            if (a >= 255) { // wholly covered by an opaque pen
+                pixel = plein;
+                continue;
+            }
             const int reste = 255 - a;
             pixel = qRgba((rouge * a + qRed(pixel) * reste + 127) / 255,
                           (vert * a + qGreen(pixel) * reste + 127) / 255,

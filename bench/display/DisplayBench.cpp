@@ -315,11 +315,19 @@ double millisecondes(const QElapsedTimer& chrono)
     return chrono.nsecsElapsed() * 1e-6;
 }
 
-// Milliseconds of each plot's call and of the three plots' calls together.
+double tempsCpuFil()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
+// Milliseconds of each plot's call and of the three plots' calls together, on
+// the wall clock and in CPU time of the GUI thread (which a loaded machine
+// does not stretch).
 struct Durees
 {
-    std::vector<double> parGraphique;
-    std::vector<double> parTour;
+    std::vector<double> parGraphique, parTour, cpuParGraphique;
 
     void mesurer(const QList<GraphiqueMesure*>& graphiques,
                  const std::function<void(GraphiqueMesure*)>& action)
@@ -329,18 +337,25 @@ struct Durees
         for (GraphiqueMesure* plot : graphiques) {
             QElapsedTimer chrono;
             chrono.start();
+            const double cpu = tempsCpuFil();
             action(plot);
             parGraphique.push_back(millisecondes(chrono));
+            cpuParGraphique.push_back(tempsCpuFil() - cpu);
         }
         parTour.push_back(millisecondes(tour));
     }
 
     void ecrire(QTextStream& sortie, const QString& nom) const
     {
+        auto maximum = [](const std::vector<double>& v) {
+            return statistiques(v, 0, v.size()).maximum;
+        };
         sortie << " " << nom << "_median_ms=" << mediane(parGraphique) << " " << nom
-               << "_max_ms=" << statistiques(parGraphique, 0, parGraphique.size()).maximum << " "
-               << nom << "_trois_median_ms=" << mediane(parTour) << " " << nom
-               << "_trois_max_ms=" << statistiques(parTour, 0, parTour.size()).maximum;
+               << "_max_ms=" << maximum(parGraphique) << " " << nom
+               << "_cpu_median_ms=" << mediane(cpuParGraphique) << " " << nom
+               << "_cpu_max_ms=" << maximum(cpuParGraphique) << " " << nom
+               << "_trois_median_ms=" << mediane(parTour) << " " << nom
+               << "_trois_max_ms=" << maximum(parTour);
     }
 };
 
@@ -511,7 +526,8 @@ int executerTout(const QStringList& frequences, double duree, int tours)
         sortie.flush();
     }
     sortie << "Trend of 10 sweeps on three plots, milliseconds per redraw (median / max per "
-              "plot; median / max of the three plots of one change)\n";
+              "plot, wall clock and GUI thread CPU; median / max of the three plots of one "
+              "change)\n";
     const QList<QPair<QString, QString>> tendances = {
         {"100", "30"}, {"100", "120"}, {"1000", "120"}};
     for (const auto& reglage : tendances) {
@@ -526,10 +542,12 @@ int executerTout(const QStringList& frequences, double duree, int tours)
         const QMap<QString, QString> r = lireResultat(ligne);
         QStringList colonnes;
         for (const QString& mesure : QStringList{"replot", "echelle", "fin_balayage", "reprise"}) {
-            colonnes << QString("%1 %2 / %3 (three %4 / %5)")
+            colonnes << QString("%1 %2 / %3 (CPU %4 / %5; three plots %6 / %7)")
                             .arg(mesure)
                             .arg(r[mesure + "_median_ms"].toDouble(), 0, 'f', 1)
                             .arg(r[mesure + "_max_ms"].toDouble(), 0, 'f', 1)
+                            .arg(r[mesure + "_cpu_median_ms"].toDouble(), 0, 'f', 1)
+                            .arg(r[mesure + "_cpu_max_ms"].toDouble(), 0, 'f', 1)
                             .arg(r[mesure + "_trois_median_ms"].toDouble(), 0, 'f', 1)
                             .arg(r[mesure + "_trois_max_ms"].toDouble(), 0, 'f', 1);
         }
