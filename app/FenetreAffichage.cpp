@@ -12,6 +12,7 @@
 #include "detecteurCycles.h"
 
 #include <cmath>
+#include <qwt_scale_div.h>
 
 namespace {
 
@@ -46,18 +47,29 @@ void Fenetre::setTendance()
 
 void Fenetre::setEchelles()
 {
-    graphique("CO2")->setAxisScale(QwtPlot::yLeft, ui->CO2Min->value(), ui->CO2Max->value(), 0);
-    graphique("O2")->setAxisScale(QwtPlot::yLeft, ui->O2Min->value(), ui->O2Max->value(), 0);
-    graphique("Flux")->setAxisScale(QwtPlot::yLeft, ui->fluxMin->value(), ui->fluxMax->value(), 0);
+    // Each plot takes its time and value scales together: one replot at most,
+    // each one drawing the whole trend.
+    const bool temporel = ui->radioTemporel->isChecked();
+    const struct
+    {
+        const char* canal;
+        double min;
+        double max;
+    } echelles[] = {{"CO2", double(ui->CO2Min->value()), double(ui->CO2Max->value())},
+                    {"O2", double(ui->O2Min->value()), double(ui->O2Max->value())},
+                    {"Flux", double(ui->fluxMin->value()), double(ui->fluxMax->value())}};
+    for (const auto& echelle : echelles) {
+        Graphique* plot = graphique(echelle.canal);
+        const QwtScaleDiv& temps = plot->axisScaleDiv(QwtPlot::xBottom);
+        plot->setEchelles(temporel ? 0 : temps.lowerBound(),
+                          temporel ? ui->nbSecondes->value() : temps.upperBound(), echelle.min,
+                          echelle.max);
+    }
     // New labels may be wider or narrower: the time axes stay lined up.
     alignerAxes();
     if (ongletMoyennes)
         ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                                     ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
-    if (!ui->radioTemporel->isChecked())
-        return;
-    for (const char* canal : kCanaux)
-        graphique(canal)->setAxisScale(QwtPlot::xBottom, 0, ui->nbSecondes->value(), 0);
 }
 
 void Fenetre::setDecalage()

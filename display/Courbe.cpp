@@ -1,7 +1,9 @@
 #include "Courbe.h"
 
 #include "Tampon.h"
+#include "TraceColonnes.h"
 
+#include <QPainter>
 #include <QPen>
 
 Courbe::Courbe(const QString& titre, Tampon* tampon_, QList<Qt::GlobalColor> couleurs_)
@@ -43,4 +45,20 @@ void Courbe::setPause(bool pauseActive)
     if (tampon) {
         tampon->setPause(pauseActive);
     }
+}
+
+void Courbe::drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+                       const QRectF& canvasRect, int from, int to) const
+{
+    QVector<QPointF> points;
+    if (tampon && data() == tampon) {
+        const QVector<QPointF> copie = tampon->copie(from, to);
+        points =
+            TraceColonnes::reduire([&copie](int i) { return copie[i]; }, 0, copie.size() - 1, xMap);
+    } else {
+        const QwtSeriesData<QPointF>* serie = data();
+        points =
+            TraceColonnes::reduire([serie](int i) { return serie->sample(i); }, from, to, xMap);
+    }
+    TraceColonnes::dessiner(painter, points, xMap, yMap, canvasRect, painter->pen());
 }

@@ -6,7 +6,7 @@
 
 class Tampon;
 
-// The curve of one channel. Its data series is the channel's buffer, which the
+// The live curve of one channel. Its data series is the channel's buffer, which the
 // curve owns (the base class deletes it), and it carries the palette through
 // which the plot steps from one sweep to the next.
 class Courbe : public QwtPlotCurve
@@ -18,6 +18,12 @@ public:
     void setCouleur(int index);
     void viderDonnees();
     void setPause(bool pauseActive);
+
+protected:
+    // Drawn from the points' per-pixel-column extremes (TraceColonnes): a long
+    // window costs one column's worth of drawing per pixel, not per sample.
+    void drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+                   const QRectF& canvasRect, int from, int to) const override;
 
 private:
     Tampon* tampon;

@@ -1,5 +1,6 @@
 #include "Graphique.h"
 
+#include "CoucheBalayages.h"
 #include "Courbe.h"
 #include "Tampon.h"
 
@@ -7,7 +8,6 @@
 #include <QPen>
 #include <QTimerEvent>
 #include <qwt_plot_canvas.h>
-#include <qwt_plot_curve.h>
 #include <qwt_plot_directpainter.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_draw.h>
@@ -26,28 +26,10 @@ Tampon* tamponDe(Courbe* courbe)
     return dynamic_cast<Tampon*>(courbe->data());
 }
 
-// A finished sweep drawn as its curve drew it, just under the curve's live
-// trace; the newer sweeps lie over the older ones, as on screen.
-QwtPlotCurve* copieDeBalayage(const Courbe* courbe, const QVector<QPointF>& points, double z)
-{
-    auto* balayage = new QwtPlotCurve;
-    balayage->setPen(courbe->pen());
-    balayage->setStyle(courbe->style());
-    balayage->setRenderHint(QwtPlotItem::RenderAntialiased,
-                            courbe->testRenderHint(QwtPlotItem::RenderAntialiased));
-    balayage->setPaintAttribute(QwtPlotCurve::ClipPolygons,
-                                courbe->testPaintAttribute(QwtPlotCurve::ClipPolygons));
-    balayage->setItemAttribute(QwtPlotItem::Legend, false);
-    balayage->setItemAttribute(QwtPlotItem::AutoScale, false);
-    balayage->setSamples(points);
-    balayage->setZ(z);
-    return balayage;
-}
-
 } // namespace
 
 Graphique::Graphique(QList<Courbe*> liste, QWidget* parent)
-    : QwtPlot(parent), directPainter(new QwtPlotDirectPainter())
+    : QwtPlot(parent), directPainter(new QwtPlotDirectPainter()), balayages(new CoucheBalayages)
 {
     setAutoReplot(false);
     setCanvasBackground(QBrush(Qt::white));
@@ -62,6 +44,9 @@ Graphique::Graphique(QList<Courbe*> liste, QWidget* parent)
     enableAxis(QwtPlot::yLeft, true);
     enableAxis(QwtPlot::xBottom, false);
     setMinimumSize(largeurMinimale, hauteurMinimale);
+    // Under the live curves (z from 100).
+    balayages->setZ(99.5);
+    balayages->attach(this);
 
     for (Courbe* courbe : liste) {
         if (!courbe) {
@@ -78,7 +63,7 @@ Graphique::Graphique(QList<Courbe*> liste, QWidget* parent)
 // plot does not delete it a second time.
 Graphique::~Graphique()
 {
-    effacerBalayages();
+    delete balayages; // deleting an item detaches it
     for (Courbe* courbe : qAsConst(courbes)) {
         delete courbe;
     }
@@ -100,12 +85,31 @@ void Graphique::attacherCourbe(Courbe* courbe)
 
 void Graphique::setAxisScale(int axisId, double min, double max, double step)
 {
-    // A scale set again as it is changes nothing shown: no replot (each one
-    // costs the whole trend), and the buffers keep their points.
+    if (appliquerEchelle(axisId, min, max, step))
+        redessinerEchelles();
+}
+
+void Graphique::setEchelles(double tMin, double tMax, double yMin, double yMax)
+{
+    const bool temps = appliquerEchelle(QwtPlot::xBottom, tMin, tMax, 0);
+    if (appliquerEchelle(QwtPlot::yLeft, yMin, yMax, 0) || temps)
+        redessinerEchelles();
+}
+
+int Graphique::nombreBalayages(const QString& titre) const
+{
+    return balayages->nombre(titre);
+}
+
+// Returns whether the scale changed. A scale set again as it is changes nothing
+// shown: no replot (each one costs the whole trend), and the buffers keep their
+// points.
+bool Graphique::appliquerEchelle(int axisId, double min, double max, double step)
+{
     const QwtScaleDiv& actuelle = axisScaleDiv(axisId);
     if (!axisAutoScale(axisId) && axisStepSize(axisId) == step && actuelle.lowerBound() == min &&
         actuelle.upperBound() == max)
-        return;
+        return false;
     QwtPlot::setAxisScale(axisId, min, max, step);
     // The base plot applies a scale only at its next replot; the refresh tick
     // reads the x width before any replot, so apply it now.
@@ -122,6 +126,11 @@ void Graphique::setAxisScale(int axisId, double min, double max, double step)
             }
         }
     }
+    return true;
+}
+
+void Graphique::redessinerEchelles()
+{
     if (demarre) {
         terminerTracesVidees();
         replot();
@@ -182,11 +191,8 @@ void Graphique::setTendance(int nombre)
 {
     nbCourbes = nombre > 0 ? nombre : 1;
     bool redessiner = false;
-    for (QList<QwtPlotCurve*>& gardes : balayages)
-        while (gardes.size() > nbCourbes - 1) {
-            delete gardes.takeFirst();
-            redessiner = true;
-        }
+    for (auto it = courbes.constBegin(); it != courbes.constEnd(); ++it)
+        redessiner |= balayages->limiter(it.key(), nbCourbes - 1);
     if (indexCouleur >= nbCourbes) {
         indexCouleur = 0;
         for (Courbe* courbe : qAsConst(courbes))
@@ -324,39 +330,25 @@ bool Graphique::terminerTracesVidees()
     return redessiner;
 }
 
-// The trace that just ended stays on screen under the next ones: it becomes a
-// plot item of its own. A trend count lowered since the sweeps began leaves
+// The trace that just ended stays on screen under the next ones, among the
+// kept sweeps. A trend count lowered since the sweeps began leaves
 // more sweeps than it shows; the oldest go, and the plot must be redrawn
 // without them (the return value).
 bool Graphique::garderBalayage(const QString& titre, Courbe* courbe)
 {
     QVector<QPointF>& trace = traceCourante[titre];
-    QList<QwtPlotCurve*>& gardes = balayages[titre];
     if (!trace.isEmpty()) {
-        // The sweeps are wiped when the colours wrap, after at most nbCourbes
-        // of them: their z stays under the curve's for thousands of sweeps.
-        const double z = gardes.isEmpty() ? courbe->z() - 0.5 : gardes.constLast()->z() + 1e-4;
-        QwtPlotCurve* balayage = copieDeBalayage(courbe, trace, z);
-        balayage->attach(this);
-        gardes.append(balayage);
+        balayages->ajouter(titre, trace, courbe->pen(), canvasMap(QwtPlot::xBottom));
         // The sweep shares the points now: the next trace gets a vector of its
         // own, rather than a copy of these made only to be cleared.
         const int taille = trace.size();
         trace = QVector<QPointF>();
         trace.reserve(taille);
     }
-    bool retires = false;
-    while (gardes.size() > nbCourbes - 1) {
-        delete gardes.takeFirst();
-        retires = true;
-    }
-    return retires;
+    return balayages->limiter(titre, nbCourbes - 1);
 }
 
 void Graphique::effacerBalayages()
 {
-    for (QList<QwtPlotCurve*>& gardes : balayages) {
-        qDeleteAll(gardes); // deleting an item detaches it
-        gardes.clear();
-    }
+    balayages->vider();
 }

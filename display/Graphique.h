@@ -8,8 +8,8 @@
 #include <QVector>
 #include <qwt_plot.h>
 
+class CoucheBalayages;
 class Courbe;
-class QwtPlotCurve;
 class QwtPlotDirectPainter;
 
 // Live plot of one channel, drawn like a sweeping oscilloscope: every 25 ms the
@@ -17,9 +17,11 @@ class QwtPlotDirectPainter;
 // canvas; a full replot happens only when the trend colours wrap, on resume
 // and when a scale changes after the first tick.
 //
-// The earlier sweeps of a trend are kept as plot items of their own, in the
-// colours they were painted in, so that every repaint (a resize, an uncovered
-// window, a grab or an export) shows what the direct painting put on screen.
+// The earlier sweeps of a trend are kept in one plot item (CoucheBalayages), in
+// the colours they were painted in, so that every repaint (a resize, an
+// uncovered window, a grab or an export) shows what the direct painting put on
+// screen; they are drawn at the screen's resolution, so a replot costs about
+// the same whatever the window and the sampling rate.
 class Graphique : public QwtPlot
 {
     Q_OBJECT
@@ -32,6 +34,11 @@ public:
     // follow the x axis: they hold the axis span exactly, so that a sweep ends
     // at the right edge; call it through a Graphique.
     void setAxisScale(int axisId, double min, double max, double step = 0);
+    // Both scales at once, with at most one replot (none when neither changes).
+    void setEchelles(double tMin, double tMax, double yMin, double yMax);
+
+    // The earlier sweeps of a curve still shown.
+    int nombreBalayages(const QString& titre) const;
 
     // Gives the plots' left axes one common extent, the widest their labels
     // need, so that their canvases, and so their time axes, start at the same
@@ -62,6 +69,8 @@ protected:
 
 private:
     void attacherCourbe(Courbe* courbe);
+    bool appliquerEchelle(int axisId, double min, double max, double step);
+    void redessinerEchelles();
     void rafraichir();
     bool commencerTrace(const QString& titre, Courbe* courbe);
     bool terminerTracesVidees();
@@ -71,8 +80,8 @@ private:
     // Points of each curve's current trace, copied as they are painted: the
     // buffer is emptied when the trace ends.
     QHash<QString, QVector<QPointF>> traceCourante;
-    // Each curve's earlier sweeps still on screen, oldest first; owned.
-    QHash<QString, QList<QwtPlotCurve*>> balayages;
+    // Every curve's earlier sweeps still on screen; owned.
+    CoucheBalayages* balayages;
     // Each buffer's clearing count when its current trace began.
     QHash<QString, quint64> effacementsVus;
 };

@@ -62,6 +62,14 @@ QPointF Tampon::sample(size_t i) const
     return points.isEmpty() ? QPointF() : points.constLast();
 }
 
+QVector<QPointF> Tampon::copie(int from, int to) const
+{
+    QReadLocker verrouLecture(&verrou);
+    from = qMax(from, 0);
+    to = qMin(to, points.size() - 1);
+    return to < from ? QVector<QPointF>() : points.mid(from, to - from + 1);
+}
+
 QRectF Tampon::boundingRect() const
 {
     QReadLocker verrouLecture(&verrou);

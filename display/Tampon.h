@@ -23,6 +23,9 @@ public:
     size_t size() const override;
     QPointF sample(size_t i) const override;
     QRectF boundingRect() const override;
+    // Points from..to (included, within the points held) under one lock: a
+    // drawing reads a whole window without taking the lock at every point.
+    QVector<QPointF> copie(int from, int to) const;
 
     // How many times the points were cleared (a wrap, a clearing, a resume, a
     // shorter window): a count that changed between two reads tells a reader

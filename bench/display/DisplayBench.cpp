@@ -3,10 +3,18 @@
 //   floor        a bare 25 ms timer and the feeding thread, nothing drawn;
 //   incremental  the Graphique plots, painting only new segments;
 //   replot       plain plots on the same buffers, fully replotted every 25 ms.
-// Without --mode it runs every mode at 100 Hz and 1000 Hz, each in a child
+// A fourth mode times whole redraws with the trend on:
+//   trend        three Graphique plots showing 10 sweeps each (9 kept and the
+//                live one, full), filled at once rather than in real time; it
+//                times plain replots, a y scale change, the end of a sweep and
+//                a resume after a pause (median and max, per plot and for the
+//                three plots of one change).
+// Without --mode it runs every mode at 100 Hz and 1000 Hz, and the trend at
+// 100 Hz over 30 s and 120 s and at 1000 Hz over 120 s, each in a child
 // process so that the figures do not mix, and prints a table.
 //
 //   xvfb-run -a -s "-screen 0 1600x1000x24" ./display_bench [--duree S] [--frequence F]
+//       [--mode trend --fenetre S --tours N]
 
 #include "Courbe.h"
 #include "Graphique.h"
@@ -27,6 +35,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_grid.h>
@@ -36,6 +45,10 @@
 namespace {
 
 const QList<Qt::GlobalColor> palette = {Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta};
+// The main window's trend colours.
+const QList<Qt::GlobalColor> paletteTendance = {
+    Qt::darkBlue, Qt::darkCyan, Qt::darkMagenta, Qt::darkYellow, Qt::darkGreen,
+    Qt::darkRed,  Qt::black,    Qt::blue,        Qt::magenta,    Qt::green};
 const QStringList canaux = {"CO2", "O2", "Flux"};
 constexpr double largeurAxe = 10; // seconds of the x axis, as the main window sets it
 constexpr int echauffementMs = 1000;
@@ -97,6 +110,13 @@ public:
     bool mesurer = false;
     std::vector<int> retards; // unpainted samples at each tick, all curves
     std::vector<double> dureesTick;
+
+    // One refresh tick, driven by hand.
+    void tick()
+    {
+        QTimerEvent evenement(timerId);
+        Graphique::timerEvent(&evenement);
+    }
 
 protected:
     void timerEvent(QTimerEvent* event) override
@@ -281,6 +301,183 @@ int executerMode(const QString& mode, double frequence, double duree, const QStr
     return 0;
 }
 
+double mediane(std::vector<double> valeurs)
+{
+    if (valeurs.empty()) {
+        return 0;
+    }
+    std::sort(valeurs.begin(), valeurs.end());
+    return valeurs[valeurs.size() / 2];
+}
+
+double millisecondes(const QElapsedTimer& chrono)
+{
+    return chrono.nsecsElapsed() * 1e-6;
+}
+
+double tempsCpuFil()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
+// Milliseconds of each plot's call and of the three plots' calls together, on
+// the wall clock and in CPU time of the GUI thread (which a loaded machine
+// does not stretch).
+struct Durees
+{
+    std::vector<double> parGraphique, parTour, cpuParGraphique;
+
+    void mesurer(const QList<GraphiqueMesure*>& graphiques,
+                 const std::function<void(GraphiqueMesure*)>& action)
+    {
+        QElapsedTimer tour;
+        tour.start();
+        for (GraphiqueMesure* plot : graphiques) {
+            QElapsedTimer chrono;
+            chrono.start();
+            const double cpu = tempsCpuFil();
+            action(plot);
+            parGraphique.push_back(millisecondes(chrono));
+            cpuParGraphique.push_back(tempsCpuFil() - cpu);
+        }
+        parTour.push_back(millisecondes(tour));
+    }
+
+    void ecrire(QTextStream& sortie, const QString& nom) const
+    {
+        auto maximum = [](const std::vector<double>& v) {
+            return statistiques(v, 0, v.size()).maximum;
+        };
+        sortie << " " << nom << "_median_ms=" << mediane(parGraphique) << " " << nom
+               << "_max_ms=" << maximum(parGraphique) << " " << nom
+               << "_cpu_median_ms=" << mediane(cpuParGraphique) << " " << nom
+               << "_cpu_max_ms=" << maximum(cpuParGraphique) << " " << nom
+               << "_trois_median_ms=" << mediane(parTour) << " " << nom
+               << "_trois_max_ms=" << maximum(parTour);
+    }
+};
+
+// A breathing-like wave with a little noise, a different phase per channel
+// and per sweep, so that the sweeps lie apart and each pixel column of a long
+// sweep spans a few pixels as a real signal does.
+double valeurTendance(long i, double frequence, int canal, int balayage)
+{
+    const double t = i / frequence;
+    const double bruit = ((i * 2654435761u + canal * 40503u + balayage * 9973u) % 1000) / 1000.0;
+    return 50 + 30 * std::sin(2 * M_PI * (t / 4 + canal / 6.0 + balayage / 10.0)) + (bruit - 0.5) +
+           2 * balayage;
+}
+
+// Fills every buffer with one whole sweep and paints it.
+void remplirBalayage(const QList<Tampon*>& tampons, const QList<GraphiqueMesure*>& graphiques,
+                     long points, double frequence, int balayage)
+{
+    for (int c = 0; c < tampons.size(); ++c) {
+        for (long i = 0; i < points; ++i) {
+            tampons[c]->ajouterValeur(valeurTendance(i, frequence, c, balayage));
+        }
+    }
+    for (GraphiqueMesure* plot : graphiques) {
+        plot->tick();
+    }
+}
+
+int executerTendance(double frequence, double fenetreS, int tours, const QString& ecran)
+{
+    constexpr int nombreCourbes = 10;
+    QWidget fenetre;
+    auto* disposition = new QVBoxLayout(&fenetre);
+    QList<Tampon*> tampons;
+    QList<GraphiqueMesure*> graphiques;
+    for (const QString& canal : canaux) {
+        auto* tampon = new Tampon(1 / frequence, fenetreS);
+        tampons << tampon;
+        auto* courbe = new Courbe(canal, tampon, paletteTendance);
+        auto* plot = new GraphiqueMesure({courbe});
+        habiller(plot, courbe);
+        plot->setAxisScale(QwtPlot::xBottom, 0, fenetreS);
+        plot->setAxisScale(QwtPlot::yLeft, 0, 100);
+        plot->setTendance(nombreCourbes);
+        disposition->addWidget(plot);
+        graphiques << plot;
+    }
+    fenetre.resize(1200, 900);
+    fenetre.show();
+    QElapsedTimer attente;
+    attente.start();
+    while (attente.elapsed() < 500) {
+        QCoreApplication::processEvents();
+    }
+    const long points = static_cast<long>(std::ceil(fenetreS * frequence - 1e-9));
+
+    // Ten sweeps: each one past the first starts with a sample that wraps the
+    // buffers, and the tick that sees it ends the previous sweep (a replot
+    // of the sweeps kept so far).
+    Durees finBalayage;
+    for (int balayage = 0; balayage < nombreCourbes; ++balayage) {
+        if (balayage > 0) {
+            for (int c = 0; c < tampons.size(); ++c) {
+                tampons[c]->ajouterValeur(valeurTendance(0, frequence, c, balayage));
+            }
+            finBalayage.mesurer(graphiques, [](GraphiqueMesure* plot) { plot->tick(); });
+            for (int c = 0; c < tampons.size(); ++c) {
+                for (long i = 1; i < points; ++i) {
+                    tampons[c]->ajouterValeur(valeurTendance(i, frequence, c, balayage));
+                }
+            }
+            for (GraphiqueMesure* plot : graphiques) {
+                plot->tick();
+            }
+        } else {
+            remplirBalayage(tampons, graphiques, points, frequence, balayage);
+        }
+        QCoreApplication::processEvents();
+    }
+
+    Durees replots;
+    for (int tour = 0; tour < tours; ++tour) {
+        replots.mesurer(graphiques, [](GraphiqueMesure* plot) { plot->replot(); });
+        QCoreApplication::processEvents();
+    }
+    if (!ecran.isEmpty()) {
+        QGuiApplication::primaryScreen()->grabWindow(fenetre.winId()).save(ecran);
+    }
+    // A keystroke in a scale box: the y scale of a plot changes.
+    Durees echelles;
+    for (int tour = 0; tour < tours; ++tour) {
+        const double max = tour % 2 == 0 ? 110 : 100;
+        echelles.mesurer(graphiques, [max](GraphiqueMesure* plot) {
+            plot->setAxisScale(QwtPlot::yLeft, 0, max);
+        });
+        QCoreApplication::processEvents();
+    }
+    // A resume ends the live sweep (its buffers start again empty): each round
+    // refills it first, so that the resumes go round the trend colours.
+    Durees reprises;
+    for (int tour = 0; tour < tours; ++tour) {
+        remplirBalayage(tampons, graphiques, points, frequence, tour);
+        for (GraphiqueMesure* plot : graphiques) {
+            plot->setPause(true);
+        }
+        QCoreApplication::processEvents();
+        reprises.mesurer(graphiques, [](GraphiqueMesure* plot) { plot->setPause(false); });
+        QCoreApplication::processEvents();
+    }
+
+    QTextStream sortie(stdout);
+    sortie << "mode=trend frequence=" << frequence << " fenetre_s=" << fenetreS
+           << " courbes=" << nombreCourbes << " points_par_balayage=" << points
+           << " tours=" << tours;
+    replots.ecrire(sortie, "replot");
+    echelles.ecrire(sortie, "echelle");
+    finBalayage.ecrire(sortie, "fin_balayage");
+    reprises.ecrire(sortie, "reprise");
+    sortie << "\n";
+    return 0;
+}
+
 QMap<QString, QString> lireResultat(const QString& ligne)
 {
     QMap<QString, QString> valeurs;
@@ -293,7 +490,7 @@ QMap<QString, QString> lireResultat(const QString& ligne)
     return valeurs;
 }
 
-int executerTout(const QStringList& frequences, double duree)
+int executerTout(const QStringList& frequences, double duree, int tours)
 {
     QTextStream sortie(stdout);
     sortie << "Three plots, " << duree << " s per run, process CPU time per second of display\n";
@@ -328,6 +525,36 @@ int executerTout(const QStringList& frequences, double duree)
                       .arg(resultats["incremental"]["retard_max_ms"].toDouble(), 0, 'f', 1);
         sortie.flush();
     }
+    sortie << "Trend of 10 sweeps on three plots, milliseconds per redraw (median / max per "
+              "plot, wall clock and GUI thread CPU; median / max of the three plots of one "
+              "change)\n";
+    const QList<QPair<QString, QString>> tendances = {
+        {"100", "30"}, {"100", "120"}, {"1000", "120"}};
+    for (const auto& reglage : tendances) {
+        QProcess enfant;
+        enfant.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        enfant.start(QCoreApplication::applicationFilePath(),
+                     {"--mode", "trend", "--frequence", reglage.first, "--fenetre", reglage.second,
+                      "--tours", QString::number(tours)});
+        enfant.waitForFinished(30 * 60 * 1000);
+        const QString ligne = QString::fromUtf8(enfant.readAllStandardOutput()).trimmed();
+        sortie << "  " << ligne << "\n";
+        const QMap<QString, QString> r = lireResultat(ligne);
+        QStringList colonnes;
+        for (const QString& mesure : QStringList{"replot", "echelle", "fin_balayage", "reprise"}) {
+            colonnes << QString("%1 %2 / %3 (CPU %4 / %5; three plots %6 / %7)")
+                            .arg(mesure)
+                            .arg(r[mesure + "_median_ms"].toDouble(), 0, 'f', 1)
+                            .arg(r[mesure + "_max_ms"].toDouble(), 0, 'f', 1)
+                            .arg(r[mesure + "_cpu_median_ms"].toDouble(), 0, 'f', 1)
+                            .arg(r[mesure + "_cpu_max_ms"].toDouble(), 0, 'f', 1)
+                            .arg(r[mesure + "_trois_median_ms"].toDouble(), 0, 'f', 1)
+                            .arg(r[mesure + "_trois_max_ms"].toDouble(), 0, 'f', 1);
+        }
+        sortie << QString("%1 Hz, %2 s: ").arg(reglage.first, reglage.second) << colonnes.join(", ")
+               << "\n";
+        sortie.flush();
+    }
     return 0;
 }
 
@@ -343,7 +570,11 @@ int main(int argc, char** argv)
                        "Samples per second per channel; repeatable (default 100 and "
                        "1000).",
                        "hertz"});
-    options.addOption({"mode", "Run one mode only: floor, incremental or replot.", "mode"});
+    options.addOption({"mode", "Run one mode only: floor, incremental, replot or trend.", "mode"});
+    options.addOption({"fenetre", "With --mode trend: seconds of the time axis (default 120).",
+                       "secondes", "120"});
+    options.addOption(
+        {"tours", "Trend mode: redraws timed per measure (default 20).", "nombre", "20"});
     options.addOption(
         {"ecran", "With --mode: save the screen of the plots to this PNG at the end.", "fichier"});
     options.process(application);
@@ -353,17 +584,27 @@ int main(int argc, char** argv)
     if (frequences.isEmpty()) {
         frequences = QStringList{"100", "1000"};
     }
+    const int tours = options.value("tours").toInt();
     if (!(duree > 0)) {
         QTextStream(stderr) << "--duree must be a positive number of seconds\n";
         return 2;
     }
     if (options.isSet("mode")) {
         const QString mode = options.value("mode");
+        if (mode == "trend") {
+            const double fenetreS = options.value("fenetre").toDouble();
+            if (!(fenetreS > 0) || tours < 1) {
+                QTextStream(stderr) << "--fenetre and --tours must be positive\n";
+                return 2;
+            }
+            return executerTendance(frequences.first().toDouble(), fenetreS, tours,
+                                    options.value("ecran"));
+        }
         if (mode != "floor" && mode != "incremental" && mode != "replot") {
             QTextStream(stderr) << "unknown mode " << mode << "\n";
             return 2;
         }
         return executerMode(mode, frequences.first().toDouble(), duree, options.value("ecran"));
     }
-    return executerTout(frequences, duree);
+    return executerTout(frequences, duree, tours);
 }

@@ -103,6 +103,10 @@ private slots:
     void tendanceGardeeAuRedessin_data();
     void tendanceGardeeAuRedessin();
     void echelleRedessineSeulementApresLePremierTop();
+    void echellesEnUnSeulRedessin_data();
+    void echellesEnUnSeulRedessin();
+    void balayagesSuiventEchellesEtLargeur_data();
+    void balayagesSuiventEchellesEtLargeur();
     void horlogeNonDemarreeNeTerminePasDeBalayage();
     void decalageAtteintChaqueTamponEtLesVide();
     void destructionDetruitCourbesEtTampons();
@@ -158,7 +162,7 @@ void GraphiqueTest::tendanceChangeDeCouleurEtEfface()
         balayer(plot, tampon, 10, 0);
         QCOMPARE(courbe->pen().color(), QColor(palette[couleurs[trace]]));
         QCOMPARE(plot.replots, replots[trace]);
-        QCOMPARE(plot.itemList(QwtPlotItem::Rtti_PlotCurve).size() - 1, gardes[trace]);
+        QCOMPARE(plot.nombreBalayages("CO2"), gardes[trace]);
         QCOMPARE(plot.traces("CO2"), 10);
         remplir(tampon, 30, 0);
         plot.tick();
@@ -359,6 +363,7 @@ void GraphiqueTest::tendanceGardeeAuRedessin_data()
     QTest::newRow("repaint") << "repaint";
     QTest::newRow("pause and resume") << "resume";
     QTest::newRow("shorter time axis") << "axis";
+    QTest::newRow("value scale") << "value";
 }
 
 void GraphiqueTest::tendanceGardeeAuRedessin()
@@ -383,6 +388,8 @@ void GraphiqueTest::tendanceGardeeAuRedessin()
         plot.setPause(false);
     } else if (action == "axis") {
         plot.setAxisScale(QwtPlot::xBottom, 0, 2.5); // 250 points: the buffer is cleared
+    } else if (action == "value") {
+        plot.setAxisScale(QwtPlot::yLeft, -20, 120);
     }
     const QImage image = PixelsEcran::capturer(plot.canvas());
     enregistrer(image, "graphique-tendance-" + action + ".png");
@@ -403,6 +410,72 @@ void GraphiqueTest::echelleRedessineSeulementApresLePremierTop()
     QCOMPARE(plot.replots, 1);
     plot.setAxisScale(QwtPlot::yLeft, 0, 7); // unchanged: nothing to redraw
     QCOMPARE(plot.replots, 1);
+}
+
+// Both scales of a plot set together replot it once, or not at all when they
+// are already so (a keystroke in one scale box of the window).
+void GraphiqueTest::echellesEnUnSeulRedessin_data()
+{
+    QTest::addColumn<double>("tMax");
+    QTest::addColumn<double>("yMax");
+    QTest::addColumn<int>("replots");
+    QTest::newRow("both") << 20.0 << 50.0 << 1;
+    QTest::newRow("time only") << 20.0 << 100.0 << 1;
+    QTest::newRow("value only") << 10.0 << 50.0 << 1;
+    QTest::newRow("neither") << 10.0 << 100.0 << 0;
+}
+
+void GraphiqueTest::echellesEnUnSeulRedessin()
+{
+    QFETCH(double, tMax);
+    QFETCH(double, yMax);
+    QFETCH(int, replots);
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
+    plot.setEchelles(0, 10, 0, 100);
+    plot.tick();
+    plot.setEchelles(0, tMax, 0, yMax);
+    QCOMPARE(plot.replots, replots);
+    QCOMPARE(plot.axisScaleDiv(QwtPlot::yLeft).upperBound(), yMax);
+    QVERIFY(std::abs(tampon->boundingRect().width() - tMax) < 1e-9);
+}
+
+// The kept sweeps are drawn for the scales and the canvas of the drawing, not
+// for those they were first drawn with: after a change they lie where the new
+// maps put them, and nowhere else.
+void GraphiqueTest::balayagesSuiventEchellesEtLargeur_data()
+{
+    QTest::addColumn<double>("tMax");
+    QTest::addColumn<double>("yMax");
+    QTest::addColumn<int>("largeur");
+    QTest::newRow("value scale") << 10.0 << 200.0 << 600;
+    QTest::newRow("time scale") << 20.0 << 100.0 << 600;
+    QTest::newRow("narrower canvas") << 10.0 << 100.0 << 400;
+}
+
+void GraphiqueTest::balayagesSuiventEchellesEtLargeur()
+{
+    QFETCH(double, tMax);
+    QFETCH(double, yMax);
+    QFETCH(int, largeur);
+    auto* tampon = new Tampon(0.01, 10);
+    GraphiqueSonde plot({new Courbe("CO2", tampon, palette)});
+    QVERIFY(afficher(plot, 4));
+    balayer(plot, tampon, 600, 20);
+    balayer(plot, tampon, 400, 50); // kept, in cyan: 4 s between 42 and 58
+    balayer(plot, tampon, 300, 80);
+    plot.replot();
+    plot.resize(largeur, 300);
+    QTest::qWait(100);
+    plot.setEchelles(0, tMax, 0, yMax);
+    plot.replot();
+    const QImage image = PixelsEcran::capturer(plot.canvas());
+    const QRect bande(QPoint(0, qRound(plot.transform(QwtPlot::yLeft, 62))),
+                      QPoint(qRound(plot.transform(QwtPlot::xBottom, 4)) + 3,
+                             qRound(plot.transform(QwtPlot::yLeft, 38))));
+    const int dedans = PixelsEcran::compter(image.copy(bande), Qt::darkCyan);
+    QVERIFY(dedans > 100);
+    QCOMPARE(PixelsEcran::compter(image, Qt::darkCyan), dedans);
 }
 
 // The clock ends sweeps only once started; before that the buffers' own wrap
@@ -461,7 +534,7 @@ void GraphiqueTest::destructionDetruitCourbesEtTampons()
     bool o2Detruit = false;
     auto* plot = new Graphique({new Courbe("CO2", new TamponTemoin(&co2Detruit), palette),
                                 new Courbe("O2", new TamponTemoin(&o2Detruit), palette)});
-    QCOMPARE(plot->itemList().size(), 2);
+    QCOMPARE(plot->itemList(QwtPlotItem::Rtti_PlotCurve).size(), 2);
     delete plot;
     QVERIFY(co2Detruit);
     QVERIFY(o2Detruit);

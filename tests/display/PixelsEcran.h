@@ -41,4 +41,40 @@ public:
         }
         return nombre;
     }
+
+    // How dark a pixel is against white, 0 to 1.
+    static double encre(QRgb pixel)
+    {
+        return (765 - qRed(pixel) - qGreen(pixel) - qBlue(pixel)) / 765.0;
+    }
+
+    static double encreTotale(const QImage& image)
+    {
+        double somme = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                somme += encre(image.pixel(x, y));
+        return somme;
+    }
+
+    // The share of a's inked pixels with no inked pixel of b (same size) within
+    // one pixel: where one drawing has a line the other has none.
+    static double horsDe(const QImage& a, const QImage& b)
+    {
+        const double seuil = 0.35;
+        int encres = 0, seuls = 0;
+        for (int y = 0; y < a.height(); ++y) {
+            for (int x = 0; x < a.width(); ++x) {
+                if (encre(a.pixel(x, y)) <= seuil)
+                    continue;
+                ++encres;
+                bool voisin = false;
+                for (int dy = -1; dy <= 1 && !voisin; ++dy)
+                    for (int dx = -1; dx <= 1 && !voisin; ++dx)
+                        voisin = b.valid(x + dx, y + dy) && encre(b.pixel(x + dx, y + dy)) > seuil;
+                seuls += !voisin;
+            }
+        }
+        return encres > 0 ? double(seuls) / encres : 0;
+    }
 };

@@ -127,6 +127,10 @@ void TamponTest::sampleHorsDesPointsNeLitPasAuDela()
     remplir(tampon, 3, 10);
     QCOMPARE(tampon.sample(3), QPointF(0.02, 12));
     QCOMPARE(tampon.sample(size_t(-1)), QPointF(0.02, 12));
+    // A copy reads the points held only.
+    QCOMPARE(tampon.copie(-5, 99), (QVector<QPointF>{{0, 10}, {0.01, 11}, {0.02, 12}}));
+    QCOMPARE(tampon.copie(1, 1), QVector<QPointF>{QPointF(0.01, 11)});
+    QVERIFY(tampon.copie(3, 10).isEmpty());
 }
 
 void TamponTest::decalageRetardeEtMasque_data()
