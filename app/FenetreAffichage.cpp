@@ -6,6 +6,7 @@
 #include "Graphique.h"
 #include "IndicateurRespiration.h"
 #include "OngletMoyennes.h"
+#include "OngletRevue.h"
 #include "Tampon.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
@@ -35,6 +36,7 @@ void Fenetre::setFrequence()
     // On both tabs: which breaths this rate lets the analysis find.
     for (IndicateurRespiration* ligne : findChildren<IndicateurRespiration*>())
         ligne->setFrequenceEchantillonnage(fe);
+    reglerRevue();
 }
 
 void Fenetre::setTendance()
@@ -54,6 +56,9 @@ void Fenetre::setEchelles()
     if (ongletMoyennes)
         ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                                     ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
+    if (ongletRevue)
+        ongletRevue->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
+                                 ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
     if (!ui->radioTemporel->isChecked())
         return;
     for (const char* canal : kCanaux)
@@ -80,6 +85,7 @@ void Fenetre::setDecalage()
         plot->flushCourbesData();
     // The breaths are found on the channels lined up as the plots show them.
     detecteur->setDecalages(dCO2, dO2);
+    reglerRevue();
 }
 
 void Fenetre::modeCycles()
