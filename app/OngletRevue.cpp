@@ -3,6 +3,7 @@
 #include "OngletRevue.h"
 
 #include "DonneesRevue.h"
+#include "Graphique.h"
 #include "GraphiqueCycleMoyen.h"
 #include "GraphiqueRevue.h"
 #include "ModeleCycles.h"
@@ -183,7 +184,8 @@ QWidget* OngletRevue::creerBas()
     statistiques->setFocusPolicy(Qt::NoFocus);
     statistiques->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     statistiques->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    statistiques->setFixedHeight(3 * (fontMetrics().height() + 10));
+    // Room for headers of two lines and the two rows.
+    statistiques->setFixedHeight(4 * (fontMetrics().height() + 8) + 4);
     pile->addWidget(statistiques);
     auto* formes = new QHBoxLayout;
     for (int c = 0; c < 3; ++c) {
@@ -271,6 +273,12 @@ void OngletRevue::montrer(std::shared_ptr<const DonneesRevue> donnees)
                              .arg(p.taille() ? double(p.valeur(0)) : 0.0);
         plot->setDonnees(revue, apnees);
     }
+    // One time axis, under the lowest channel shown.
+    GraphiqueRevue* dernier = nullptr;
+    for (GraphiqueRevue* plot : qAsConst(canaux))
+        dernier = plot->isVisibleTo(graphiques) ? plot : dernier;
+    for (GraphiqueRevue* plot : qAsConst(canaux))
+        plot->enableAxis(QwtPlot::xBottom, plot == dernier);
     replies->setVisible(!constants.isEmpty());
     replies->setText(
         tr("Canaux constants, repliés : %1").arg(constants.join(QStringLiteral(", "))));
@@ -281,6 +289,16 @@ void OngletRevue::montrer(std::shared_ptr<const DonneesRevue> donnees)
     exporterCyclesBouton->setEnabled(true);
     setSelection(0.0, 0.0);
     setVue(0.0, duree);
+    aligner();
+}
+
+// The stacked plots' time axes line up whatever the widths of their labels.
+void OngletRevue::aligner()
+{
+    QList<QwtPlot*> plots{apercu};
+    for (GraphiqueRevue* plot : qAsConst(canaux))
+        plots << plot;
+    Graphique::alignerAxesGauches(plots);
 }
 
 void OngletRevue::setReglages(const LectureRevue::Reglages& nouveaux)
@@ -300,8 +318,10 @@ void OngletRevue::setEchelles(double co2Min, double co2Max, double o2Min, double
     std::copy(&bornes[0][0], &bornes[0][0] + 6, &echelles[0][0]);
     for (int c = 0; c < 3; ++c)
         cyclesMoyens[c]->setAxisScale(QwtPlot::yLeft, bornes[c][0], bornes[c][1]);
-    if (revue)
+    if (revue) {
         setVue(vueDebut, vueFin);
+        aligner();
+    }
 }
 
 // The operator's scales, or the extent of each channel over the stretch in

@@ -77,6 +77,7 @@ private:
     void lectureFinie();
     void montrer(std::shared_ptr<const DonneesRevue> donnees);
     void ajusterEchelles();
+    void aligner();
     void zoomer(double centre, double facteur);
     void montrerSelection();
     void exporterSelection();
