@@ -45,8 +45,9 @@ double memoire(const char* champ)
 }
 
 // Breathing at 10 to 20 breaths a minute, drifting, with noise: O2 near 50 to
-// 60 (rising at inspiration), CO2 opposite, Flux its slope; values written as
-// the station writes them.
+// 60 (rising at inspiration) with six digits, CO2 opposite in whole units,
+// Flux absent (0), so that a line is as long as an instrument's usually is
+// (a day at 100 Hz is then about 110 MB).
 bool fabriquer(const QString& nom, double heures)
 {
     std::FILE* f = std::fopen(QFile::encodeName(nom).constData(), "w");
@@ -56,16 +57,13 @@ bool fabriquer(const QString& nom, double heures)
     std::normal_distribution<double> bruit(0.0, 0.05);
     const qint64 n = qint64(heures * 3600 * 100);
     double phase = 0.0;
-    double avant = 55.0;
     for (qint64 i = 0; i < n; ++i) {
         const double t = i / 100.0;
         const double frequence = (15.0 + 5.0 * std::sin(t / 600.0)) / 60.0;
         phase += 2 * M_PI * frequence / 100.0;
         const double o2 = 55.0 + 5.0 * std::sin(phase) + bruit(alea);
         const double co2 = 5.0 * (60.0 - o2);
-        const double flux = (o2 - avant) * 100.0;
-        avant = o2;
-        std::fprintf(f, "%.6g;%.6g;%.6g\n", co2, o2, flux);
+        std::fprintf(f, "%.0f;%.6g;0\n", co2, o2);
     }
     return std::fclose(f) == 0;
 }
