@@ -26,6 +26,7 @@
 #include <QWheelEvent>
 #include <cmath>
 #include <qwt_plot_canvas.h>
+#include <qwt_scale_map.h>
 
 namespace {
 
@@ -233,6 +234,9 @@ void OngletRevue::ouvrir(const QString& chemin)
 
 void OngletRevue::lectureFinie()
 {
+    // The end of a reading given up for another may still be on its way.
+    if (!lecture || !lecture->isFinished())
+        return;
     std::unique_ptr<LectureRevue> finie = std::move(lecture);
     progression->hide();
     annuler->hide();
@@ -336,9 +340,9 @@ void OngletRevue::ajusterEchelles()
                 revue->canaux[c].etendue(qint64(std::floor(vueDebut * revue->fe)),
                                          qint64(std::ceil(vueFin * revue->fe)) + 1);
             if (!e.vide) {
-                const double marge = std::max(0.05 * (e.max - e.min), 0.5 * 1e-3 + 0.0);
-                bas = e.min - (e.max > e.min ? marge : 1.0);
-                haut = e.max + (e.max > e.min ? marge : 1.0);
+                const double marge = e.max > e.min ? 0.05 * (e.max - e.min) : 1.0;
+                bas = e.min - marge;
+                haut = e.max + marge;
             }
         }
         plot->setEchelle(bas, haut);
@@ -386,6 +390,22 @@ void OngletRevue::centrerCycle(int ligne)
     const double duree = revue->duree();
     largeur = std::min(largeur, 2.0 * std::min(milieu, duree - milieu));
     setVue(milieu - largeur / 2.0, milieu + largeur / 2.0);
+}
+
+// The gesture under way with the pointer at x on the plot's canvas.
+void OngletRevue::suivre(GraphiqueRevue* plot, int x)
+{
+    const double t = plot->tempsA(x);
+    if (geste == Geste::Selection) {
+        setSelection(std::min(ancreTemps, t), std::max(ancreTemps, t));
+    } else if (geste == Geste::Apercu) {
+        setVue(ancreDebut + t - ancreTemps, ancreFin + t - ancreTemps);
+    } else if (geste == Geste::Deplacement) {
+        // The view moves under the pointer: measured against the view at the press.
+        const double pixels = plot->canvasMap(QwtPlot::xBottom).pDist();
+        const double dt = (x - ancreX) * (ancreFin - ancreDebut) / std::max(1.0, pixels);
+        setVue(ancreDebut - dt, ancreFin - dt);
+    }
 }
 
 bool OngletRevue::eventFilter(QObject* objet, QEvent* evenement)
@@ -442,36 +462,26 @@ bool OngletRevue::souris(GraphiqueRevue* plot, QEvent* evenement)
         }
         return true;
     }
-    case QEvent::MouseMove: {
+    case QEvent::MouseMove:
         if (geste == Geste::Aucun)
             return false;
-        const int x = static_cast<QMouseEvent*>(evenement)->pos().x();
-        const double t = plot->tempsA(x);
-        if (geste == Geste::Selection) {
-            setSelection(std::min(ancreTemps, t), std::max(ancreTemps, t));
-        } else if (geste == Geste::Apercu) {
-            setVue(ancreDebut + t - ancreTemps, ancreFin + t - ancreTemps);
-        } else {
-            // The view moves under the pointer: measured against the view at the press.
-            const double parPixel = (ancreFin - ancreDebut) / std::max(1, plot->canvas()->width());
-            const double dt = (x - ancreX) * parPixel;
-            setVue(ancreDebut - dt, ancreFin - dt);
-        }
+        suivre(plot, static_cast<QMouseEvent*>(evenement)->pos().x());
         return true;
-    }
     case QEvent::MouseButtonRelease: {
         if (geste == Geste::Aucun)
             return false;
-        const Geste fini = std::exchange(geste, Geste::Aucun);
+        // The gesture ends where the button is released, whatever moves came before.
+        const int x = static_cast<QMouseEvent*>(evenement)->pos().x();
         plot->canvas()->setCursor(plot == apercu ? Qt::SizeHorCursor : Qt::OpenHandCursor);
-        if (fini == Geste::Selection) {
-            const double t = plot->tempsA(static_cast<QMouseEvent*>(evenement)->pos().x());
+        if (geste == Geste::Selection && std::abs(x - ancreX) < 3) {
             // A shift-click, not a drag: no selection.
-            if (std::abs(static_cast<QMouseEvent*>(evenement)->pos().x() - ancreX) < 3)
-                setSelection(0.0, 0.0);
-            else
-                setSelection(std::min(ancreTemps, t), std::max(ancreTemps, t));
+            geste = Geste::Aucun;
+            setSelection(0.0, 0.0);
+            return true;
         }
+        suivre(plot, x);
+        if (std::exchange(geste, Geste::Aucun) == Geste::Selection)
+            montrerSelection();
         return true;
     }
     case QEvent::MouseButtonDblClick:

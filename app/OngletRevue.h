@@ -83,6 +83,7 @@ private:
     void exporterSelection();
     void exporterCycles();
     bool souris(GraphiqueRevue* plot, QEvent* evenement);
+    void suivre(GraphiqueRevue* plot, int x);
 
     LectureRevue::Reglages reglages;
     std::unique_ptr<LectureRevue> lecture;

@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 #include <qwt_plot_canvas.h>
 #include <qwt_scale_div.h>
 
@@ -182,6 +183,26 @@ private slots:
         QWidget* toile = controle<GraphiqueRevue>("revueO2")->canvas();
         QTest::mouseDClick(toile, Qt::LeftButton, {}, toile->rect().center());
         QCOMPARE(onglet()->vue().second, donnees->duree());
+
+        // The wheel zooms around the pointer: the time under it stays there;
+        // a drag moves the view by the time the pointer crossed.
+        auto* o2 = controle<GraphiqueRevue>("revueO2");
+        const QPoint pointeur(toile->width() / 3, toile->height() / 2);
+        const double sousPointeur = o2->tempsA(pointeur.x());
+        QWheelEvent roue(pointeur, toile->mapToGlobal(pointeur), QPoint(), QPoint(0, 240),
+                         Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(toile, &roue);
+        const double largeur = onglet()->vue().second - onglet()->vue().first;
+        QVERIFY(qAbs(largeur - 0.64 * donnees->duree()) < 1e-6);
+        QVERIFY(qAbs(o2->tempsA(pointeur.x()) - sousPointeur) < largeur / toile->width());
+        const double debutAvant = onglet()->vue().first;
+        QTest::mousePress(toile, Qt::LeftButton, {}, pointeur);
+        QTest::mouseMove(toile, pointeur - QPoint(100, 0));
+        QTest::mouseRelease(toile, Qt::LeftButton, {}, pointeur - QPoint(100, 0));
+        QVERIFY(qAbs(onglet()->vue().first - debutAvant - 100 * largeur / toile->width()) <
+                2 * largeur / toile->width());
+        QTest::mouseDClick(toile, Qt::LeftButton, {}, toile->rect().center());
+
         const QPoint de(toile->width() / 4, toile->height() / 2);
         const QPoint a(3 * toile->width() / 4, toile->height() / 2);
         QTest::mousePress(toile, Qt::LeftButton, Qt::ShiftModifier, de);
