@@ -2,9 +2,11 @@
 // breaths with a pause longer than the apnea delay: a file of words is
 // refused; the capture's breath table is the batch tool's; a row brings its
 // breath to the middle of every plot; a constant channel is folded; a
-// shift-drag selection exports the file's own lines and its breaths.
+// shift-drag selection exports the file's own lines and its breaths; the
+// plots' export names the file and the stretch.
 #include "DialogueAutomatique.h"
 #include "Fenetre.h"
+#include "PageRendue.h"
 #include "RegardFenetre.h"
 #include "ScenarioFenetre.h"
 #include "SimulateurInstrument.h"
@@ -17,6 +19,7 @@
 #include "OngletRevue.h"
 
 #include <QAbstractButton>
+#include <QImage>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTableView>
@@ -178,6 +181,31 @@ private slots:
         }
         QTest::qWait(100);
         fenetre->grab().save(QStringLiteral(STATION_TEST_OUTPUT "/revue-cycle.png"));
+
+        // « Exporter graphique » prints that view, the curves drawn from their
+        // levels, the file and the stretch in the caption.
+        {
+            DialogueAutomatique exporter("revue.pdf");
+            QTest::mouseClick(controle<QAbstractButton>("btnExporterRevue"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo("revue.pdf").size() > 0, 10000);
+            QCOMPARE(exporter.boites, QStringList());
+        }
+        QProcess texte;
+        texte.start("pdftotext", {"revue.pdf", "-"});
+        QVERIFY(texte.waitForFinished(30000));
+        const QString lu = QString::fromUtf8(texte.readAllStandardOutput()).simplified();
+        QVERIFY2(lu.contains("fichier revue.csv, de " + ModeleCycles::temps(onglet()->vue().first) +
+                             " à " + ModeleCycles::temps(onglet()->vue().second)),
+                 qPrintable(lu));
+        QVERIFY(rendrePage("pdftoppm", "revue.pdf", 50, STATION_TEST_OUTPUT "/revue.pdf.png"));
+        const QImage page(STATION_TEST_OUTPUT "/revue.pdf.png");
+        int bleus = 0;
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x) {
+                const QColor c = page.pixelColor(x, y);
+                bleus += c.blue() > 90 && c.red() < 90 && c.green() < 90;
+            }
+        QVERIFY2(bleus > 300, qPrintable(QString::number(bleus)));
 
         // Back to the whole file, then a shift-drag over its middle half.
         QWidget* toile = controle<GraphiqueRevue>("revueO2")->canvas();
