@@ -27,6 +27,7 @@
 #include <cmath>
 #include <cstdio>
 #include <qwt_plot_canvas.h>
+#include <ctime>
 #include <random>
 
 namespace {
@@ -66,6 +67,13 @@ bool fabriquer(const QString& nom, double heures)
         std::fprintf(f, "%.0f;%.6g;0\n", co2, o2);
     }
     return std::fclose(f) == 0;
+}
+
+double tempsCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
 double mediane(std::vector<double> v)
@@ -118,9 +126,11 @@ int main(int argc, char* argv[])
         premiereImage = chrono.nsecsElapsed() * 1e-6;
         application.quit();
     });
+    const double cpuAvant = tempsCpu();
     chrono.start();
     onglet->ouvrir(chemin);
     application.exec();
+    const double cpu = tempsCpu() - cpuAvant;
     QApplication::processEvents();
     const double apres = memoire("VmRSS:");
     const double pic = memoire("VmHWM:");
@@ -136,6 +146,7 @@ int main(int argc, char* argv[])
            << " cycles\n";
     sortie << "ouverture -> tableau des cycles complet: " << tableau << " ms\n";
     sortie << "ouverture -> premiere image du fichier entier: " << premiereImage << " ms\n";
+    sortie << "temps processeur de l'ouverture (tous les fils): " << cpu << " s\n";
     sortie << "memoire: " << avant << " Mo avant, " << apres << " Mo apres (+" << apres - avant
            << " Mo), pic " << pic << " Mo\n";
 
