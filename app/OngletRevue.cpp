@@ -218,9 +218,15 @@ void OngletRevue::ouvrir(const QString& chemin)
 {
     relecture->stop();
     if (lecture) {
-        // The reading under way is given up; its thread ends at once.
-        lecture->disconnect(this);
-        lecture.reset();
+        // The reading under way is given up without waiting for its thread,
+        // which ends at its next check; the tab still owns it until then.
+        LectureRevue* abandonnee = lecture.release();
+        abandonnee->disconnect();
+        abandonnee->annuler();
+        abandonnee->setParent(this);
+        connect(abandonnee, &QThread::finished, abandonnee, &QObject::deleteLater);
+        if (abandonnee->isFinished())
+            abandonnee->deleteLater();
     }
     lecture = std::make_unique<LectureRevue>(chemin, reglages);
     connect(lecture.get(), &LectureRevue::progression, progression, &QProgressBar::setValue);
