@@ -624,7 +624,7 @@ void acquisition::demarrerRejeu(const QString& fichier)
 
     // The timer belongs to the worker's thread and is only touched there.
     const QString nom = QFileInfo(fichier).fileName();
-    dansMonThread([this, lecteur, intervalle, nom, fe] {
+    dansMonThread([this, lecteur, nom, fe] {
         replayReader = lecteur;
         replayName = nom;
         replayFrequence = fe;
@@ -638,8 +638,14 @@ void acquisition::demarrerRejeu(const QString& fichier)
         }
         replayHorloge.start();
         replayTics = 0;
-        replayTimer->start(intervalle);
+        replayVitesse = vitesseDemandee.loadRelaxed();
+        replayTimer->start(intervalleRejeu(fe * replayVitesse));
     });
+}
+
+void acquisition::setVitesseRejeu(double fois)
+{
+    vitesseDemandee.storeRelaxed(qBound(1, qRound(fois), 50));
 }
 
 void acquisition::arreterRejeu()
@@ -717,8 +723,17 @@ void acquisition::lectureDonneesFichier()
 // stalled thread) is dropped rather than replayed in one burst.
 void acquisition::rythmerRejeu()
 {
-    const qint64 dues = static_cast<qint64>(replayHorloge.nsecsElapsed() * 1e-9 * replayFrequence);
-    const qint64 retardMax = qMax<qint64>(1, qRound64(replayFrequence / 4));
+    // A new speed counts from now: the lines of the pace before stay read.
+    const double vitesse = vitesseDemandee.loadRelaxed();
+    if (vitesse != replayVitesse) {
+        replayVitesse = vitesse;
+        replayHorloge.restart();
+        replayTics = 0;
+        replayTimer->setInterval(intervalleRejeu(replayFrequence * replayVitesse));
+    }
+    const double cadence = replayFrequence * replayVitesse;
+    const qint64 dues = static_cast<qint64>(replayHorloge.nsecsElapsed() * 1e-9 * cadence);
+    const qint64 retardMax = qMax<qint64>(1, qRound64(cadence / 4));
     if (dues - replayTics > retardMax)
         replayTics = dues - retardMax;
     while (replayTics < dues && replayReader) {

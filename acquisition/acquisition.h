@@ -78,6 +78,9 @@ public slots:
     void setCapture(bool start);
     void setSource(QString s);
     void setFrequence(double fe);
+    // How many times faster than its sampling rate a replay plays (1 to 50);
+    // taken at once by a replay under way.
+    void setVitesseRejeu(double fois);
     void setTampons(Tampon* tamponCO2, Tampon* tamponO2, Tampon* tamponFlux,
                     calculPeriode* estimateur);
     // The breath detector, fed with the samples the buffers receive; its
@@ -171,4 +174,6 @@ private:
     // The replay's clock and the lines its ticks have asked for since it started.
     QElapsedTimer replayHorloge;
     qint64 replayTics = 0;
+    double replayVitesse = 1.0; // on the worker's thread
+    QAtomicInteger<int> vitesseDemandee{1};
 };

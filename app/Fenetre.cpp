@@ -5,6 +5,7 @@
 #include "Graphique.h"
 #include "IndicateurRespiration.h"
 #include "OngletMoyennes.h"
+#include "OngletRevue.h"
 #include "Tampon.h"
 #include "VeilleDonnees.h"
 #include "acquisition.h"
@@ -109,6 +110,7 @@ Fenetre::Fenetre(QWidget* parent)
     creerGraphiques();
     connecterCommandes();
     creerAnalyseCycles();
+    creerRevue();
 }
 
 void Fenetre::creerGraphiques()
@@ -292,6 +294,53 @@ void Fenetre::creerAnalyseCycles()
             [this](const QString& message) { montrerConnexion(message, false); });
     ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                                 ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
+}
+
+// The review tab, after the averaged tab whose table and scales it shares, and
+// the replay's speed beside its button.
+void Fenetre::creerRevue()
+{
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tab_revue"));
+    ui->tabWidget->addTab(page, tr("Revue"));
+    ongletRevue = new OngletRevue(page);
+    auto* disposition = new QVBoxLayout(page);
+    disposition->setContentsMargins(0, 0, 0, 0);
+    disposition->addWidget(ongletRevue);
+    connect(ongletRevue, &OngletRevue::exportDemande, this, &Fenetre::exportation);
+    connect(ongletMoyennes, &OngletMoyennes::delaiApneeChange, this, [this](double secondes) {
+        delaiApneeCycles = secondes;
+        reglerRevue();
+    });
+    reglerRevue();
+    ongletRevue->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
+                             ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
+
+    vitesseRejeu = new QComboBox(ui->centralWidget);
+    vitesseRejeu->setObjectName(QStringLiteral("vitesseRejeu"));
+    vitesseRejeu->setToolTip(tr("Vitesse du rejeu"));
+    for (int fois : {1, 2, 5, 10, 50})
+        vitesseRejeu->addItem(QStringLiteral("×%1").arg(fois), fois);
+    ui->horizontalLayout_4->insertWidget(ui->horizontalLayout_4->indexOf(ui->btnRejouer) + 1,
+                                         vitesseRejeu);
+    connect(vitesseRejeu, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        if (acq)
+            acq->setVitesseRejeu(vitesseRejeu->currentData().toDouble());
+    });
+}
+
+// The review finds the breaths as the live analysis would: the same rate,
+// apnea delay and delays.
+void Fenetre::reglerRevue()
+{
+    if (!ongletRevue)
+        return;
+    LectureRevue::Reglages reglages;
+    reglages.fe = ui->frequence->value();
+    reglages.delaiApnee = delaiApneeCycles;
+    reglages.decalageCo2 = ui->decalageCO2->value();
+    reglages.decalageO2 = ui->decalageO2->value();
+    ongletRevue->setReglages(reglages);
 }
 
 Fenetre::~Fenetre()

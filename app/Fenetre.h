@@ -12,6 +12,8 @@
 class Graphique;
 class IndicateurRespiration;
 class OngletMoyennes;
+class OngletRevue;
+class QComboBox;
 class QLabel;
 class QThread;
 class Tampon;
@@ -71,6 +73,8 @@ private:
     void alignerAxes();
     void connecterCommandes();
     void creerAnalyseCycles();
+    void creerRevue();
+    void reglerRevue();
     Graphique* graphique(const QString& canal) const;
     void afficherPeriode(const QString& valeur, int pluriel);
     void effacerPeriode();
@@ -85,6 +89,9 @@ private:
     calculPeriode* calcPeriode;
     detecteurCycles* detecteur; // breath by breath, fed on the acquisition thread
     OngletMoyennes* ongletMoyennes = nullptr;
+    OngletRevue* ongletRevue = nullptr;          // a whole capture file at once
+    QComboBox* vitesseRejeu = nullptr;           // beside « Rejouer une capture »
+    double delaiApneeCycles = 20.0;              // the averaged tab's, for the review's detector
     IndicateurRespiration* indicateur = nullptr; // rate and apnea, under the values
     VeilleDonnees* veille = nullptr;             // a live acquisition's data, on the clock
     QLabel* etat = nullptr;                      // in the status bar: the file recorded or replayed

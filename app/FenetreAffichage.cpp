@@ -6,6 +6,7 @@
 #include "Graphique.h"
 #include "IndicateurRespiration.h"
 #include "OngletMoyennes.h"
+#include "OngletRevue.h"
 #include "Tampon.h"
 #include "acquisition.h"
 #include "calculPeriode.h"
@@ -36,6 +37,7 @@ void Fenetre::setFrequence()
     // On both tabs: which breaths this rate lets the analysis find.
     for (IndicateurRespiration* ligne : findChildren<IndicateurRespiration*>())
         ligne->setFrequenceEchantillonnage(fe);
+    reglerRevue();
 }
 
 void Fenetre::setTendance()
@@ -70,6 +72,9 @@ void Fenetre::setEchelles()
     if (ongletMoyennes)
         ongletMoyennes->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                                     ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
+    if (ongletRevue)
+        ongletRevue->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
+                                 ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
 }
 
 void Fenetre::setDecalage()
@@ -92,6 +97,7 @@ void Fenetre::setDecalage()
         plot->flushCourbesData();
     // The breaths are found on the channels lined up as the plots show them.
     detecteur->setDecalages(dCO2, dO2);
+    reglerRevue();
 }
 
 void Fenetre::modeCycles()

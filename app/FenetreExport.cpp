@@ -6,6 +6,7 @@
 
 #include "ExportGraphique.h"
 #include "OngletMoyennes.h"
+#include "OngletRevue.h"
 
 #include <QDateTime>
 #include <QFileDialog>
@@ -22,7 +23,10 @@ void Fenetre::takeSnapshot()
 void Fenetre::exportation()
 {
     // The averaged-data tab exports its own plots; it freezes with the pause too.
-    QWidget* conteneur = ui->tabWidget->currentWidget() == ui->tab_moyennes
+    // The review shows a file: its caption names the file and the stretch in view.
+    const bool revue = ongletRevue && ui->tabWidget->currentWidget() == ongletRevue->parentWidget();
+    QWidget* conteneur = revue ? ongletRevue->zoneGraphiques()
+                         : ui->tabWidget->currentWidget() == ui->tab_moyennes
                              ? ongletMoyennes->zoneGraphiques()
                              : ui->graphiqueContainer;
     // One snapshot at the click for every format, captioned with its moment: a
@@ -41,8 +45,10 @@ void Fenetre::exportation()
         filtreImages);
     if (nomFichier.isEmpty())
         return; // cancelled
-    if (!ExportGraphique::exporter(conteneur, instantane, nomFichier, QString(),
-                                   ExportGraphique::legende(moment, sourceAffichee), &dessin))
+    if (!ExportGraphique::exporter(
+            conteneur, instantane, nomFichier, QString(),
+            ExportGraphique::legende(moment, revue ? ongletRevue->legende() : sourceAffichee),
+            &dessin))
         QMessageBox::warning(this, tr("Avertissement"),
                              tr("Impossible d'écrire le fichier %1").arg(nomFichier));
 }

@@ -837,20 +837,26 @@ void acquisitionTest::replayIntervalFollowsFrequencyAtStart_data()
 {
     QTest::addColumn<double>("frequence");
     QTest::addColumn<int>("intervalle");
-    QTest::newRow("100 Hz") << 100.0 << 10;
-    QTest::newRow("50 Hz") << 50.0 << 20;
-    QTest::newRow("30 Hz") << 30.0 << 34;
-    QTest::newRow("300 Hz, rate paced on elapsed time") << 300.0 << 4;
-    QTest::newRow("1000 Hz") << 1000.0 << 1;
+    QTest::addColumn<int>("vitesse");
+    QTest::newRow("100 Hz") << 100.0 << 10 << 1;
+    QTest::newRow("50 Hz") << 50.0 << 20 << 1;
+    QTest::newRow("30 Hz") << 30.0 << 34 << 1;
+    QTest::newRow("300 Hz, rate paced on elapsed time") << 300.0 << 4 << 1;
+    QTest::newRow("1000 Hz") << 1000.0 << 1 << 1;
+    QTest::newRow("100 Hz at x5") << 100.0 << 2 << 5;
+    QTest::newRow("50 Hz at x10") << 50.0 << 2 << 10;
+    QTest::newRow("10 Hz at x50") << 10.0 << 2 << 50;
 }
 
 void acquisitionTest::replayIntervalFollowsFrequencyAtStart()
 {
     QFETCH(double, frequence);
     QFETCH(int, intervalle);
+    QFETCH(int, vitesse);
     ecrire("rejeu.csv", "1;2;3\r\n");
     Banc banc;
     banc.worker->setFrequence(frequence);
+    banc.worker->setVitesseRejeu(vitesse);
     banc.worker->setSource(QDir::current().filePath("rejeu.csv"));
     banc.worker->setCapture(true);
     QTimer* minuterie = nullptr;
@@ -862,7 +868,8 @@ void acquisitionTest::replayIntervalFollowsFrequencyAtStart()
     duree.start();
     QTest::qWait(1000);
     const double taux = (banc.worker->echantillonsRecus() - avant) * 1000.0 / duree.elapsed();
-    QVERIFY2(qAbs(taux - frequence) < 0.06 * frequence, qPrintable(QString::number(taux)));
+    QVERIFY2(qAbs(taux - frequence * vitesse) < 0.06 * frequence * vitesse,
+             qPrintable(QString::number(taux)));
 
     // A new frequency is for the next replay.
     banc.worker->setFrequence(1.0);
@@ -871,7 +878,7 @@ void acquisitionTest::replayIntervalFollowsFrequencyAtStart()
     banc.worker->setCapture(false);
     QTRY_VERIFY(!minuterie->isActive());
     banc.worker->setCapture(true);
-    QTRY_COMPARE(minuterie->interval(), 1000);
+    QTRY_COMPARE(minuterie->interval(), 1000 / vitesse);
 }
 
 void acquisitionTest::linksIgnoredWhileReplaying()
