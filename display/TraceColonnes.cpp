@@ -16,6 +16,13 @@ namespace {
 // Sample lines across one pixel column, at x = c + (k + 0.5) / echantillons.
 constexpr int echantillons = 2;
 
+// A pixel coordinate made an int within [bas, haut]: a value far off the
+// canvas (a reading of 1e9 on a 0 to 100 scale) lands on its edge.
+int borne(double v, int bas, int haut)
+{
+    return static_cast<int>(std::max(double(bas), std::min(double(haut), v)));
+}
+
 bool fini(const QPointF& p)
 {
     return std::isfinite(p.x()) && std::isfinite(p.y());
@@ -104,9 +111,8 @@ Colonnes calculer(const QPolygonF& pixels, double r, const QRectF& clip)
     auto segment = [&](const QPointF& a, const QPointF& b) {
         const double xMin = std::min(a.x(), b.x()) - r - spans.gauche;
         const double xMax = std::max(a.x(), b.x()) + r - spans.gauche;
-        const int kMin = std::max(0, static_cast<int>(std::ceil(xMin * echantillons - 0.5)));
-        const int kMax =
-            std::min(lignes - 1, static_cast<int>(std::floor(xMax * echantillons - 0.5)));
+        const int kMin = borne(std::ceil(xMin * echantillons - 0.5), 0, lignes);
+        const int kMax = borne(std::floor(xMax * echantillons - 0.5), -1, lignes - 1);
         if (kMin > kMax)
             return;
         const Capsule capsule(a, b, r);
@@ -133,8 +139,10 @@ Colonnes calculer(const QPolygonF& pixels, double r, const QRectF& clip)
     }
     if (!(yMin <= yMax))
         return spans;
-    spans.ligne0 = static_cast<int>(std::max(std::floor(clip.top()), std::floor(yMin)));
-    spans.ligne1 = static_cast<int>(std::min(std::ceil(clip.bottom()), std::ceil(yMax)));
+    const int haut = static_cast<int>(std::floor(clip.top()));
+    const int bas = static_cast<int>(std::ceil(clip.bottom()));
+    spans.ligne0 = borne(std::floor(yMin), haut, bas);
+    spans.ligne1 = borne(std::ceil(yMax), haut, bas);
     return spans;
 }
 

@@ -61,17 +61,18 @@ public:
     // one pixel: where one drawing has a line the other has none.
     static double horsDe(const QImage& a, const QImage& b)
     {
-        const double seuil = 0.35;
+        auto encree = [](const QImage& i, int x, int y) {
+            return i.valid(x, y) && encre(i.pixel(x, y)) > 0.35;
+        };
         int encres = 0, seuls = 0;
         for (int y = 0; y < a.height(); ++y) {
             for (int x = 0; x < a.width(); ++x) {
-                if (encre(a.pixel(x, y)) <= seuil)
+                if (!encree(a, x, y))
                     continue;
                 ++encres;
                 bool voisin = false;
-                for (int dy = -1; dy <= 1 && !voisin; ++dy)
-                    for (int dx = -1; dx <= 1 && !voisin; ++dx)
-                        voisin = b.valid(x + dx, y + dy) && encre(b.pixel(x + dx, y + dy)) > seuil;
+                for (int d = 0; d < 9 && !voisin; ++d)
+                    voisin = encree(b, x + d % 3 - 1, y + d / 3 - 1);
                 seuls += !voisin;
             }
         }
