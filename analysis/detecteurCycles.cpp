@@ -156,6 +156,7 @@ void detecteurCycles::reinitialiser()
     signeInspiratoire = 0;
     nbDurees = prochaineDuree = 0;
     resolution = 0.0;
+    coupure = false;
     appliquerDecalages();
     finirApnee();
 }
@@ -170,6 +171,7 @@ void detecteurCycles::interrompre(double secondes)
         entres += qint64(std::llround(secondes * fe));
     reprendrePipeline();
     finirApnee();
+    coupure = true;
 }
 
 // Starts the detection again from the next sample, on the same clock: what
@@ -531,6 +533,7 @@ void detecteurCycles::terminerCycle(double fin)
     cycle.dureeInspiration = (finInspiration - debutCycle) / fe;
     cycle.dureeExpiration = (fin - finInspiration) / fe;
     cycle.apneePrecedente = apneeDuCycle;
+    cycle.apresCoupure = coupure;
 
     Cycle::Mesure* const mesures[3] = {&cycle.co2, &cycle.o2, &cycle.flux};
     const QVector<double>* const canaux[3] = {&co2, &o2, &flux};
@@ -556,6 +559,7 @@ void detecteurCycles::terminerCycle(double fin)
     durees[prochaineDuree] = fin - debutCycle;
     prochaineDuree = (prochaineDuree + 1) % 5;
     nbDurees = std::min(nbDurees + 1, 5);
+    coupure = false;
     emit nouveauCycle(cycle);
     if (formesDemandees.loadRelaxed())
         emit formeCycle(cycle, extraireForme(premier, dernier));

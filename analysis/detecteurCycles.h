@@ -198,5 +198,6 @@ private:
     qint64 dernierDebut = 0;        // for the apnea watch
     double apneeDuCycle = 0.0;      // the apnea the current breath ended, seconds
     bool enApnee = false;
+    bool coupure = false;      // interrupted since the last breath told
     int signeInspiratoire = 0; // sign of Flux in inspiration, 0 until known
 };

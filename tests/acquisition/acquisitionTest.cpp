@@ -756,6 +756,8 @@ void acquisitionTest::lostPortIsWaitedForAndResumesIntoNextCapture()
     // The breaths go on, none invented across the gap, whose length counts.
     QTRY_COMPARE(int(cycles.size()), 10);
     QVERIFY(cycles[5].debut - cycles[0].debut - souffles.size() / 200.0 > 1.0);
+    for (size_t i = 0; i < cycles.size(); ++i)
+        QCOMPARE(cycles[i].apresCoupure, i == 5); // where the trends break
 }
 
 void acquisitionTest::secondStartWhileCapturingChangesNothing()
