@@ -31,6 +31,12 @@ constexpr double plafondRapide = 0.6;
 // breath that comes early is deep.
 constexpr double partPrecoce = 0.5;
 constexpr double seuilPrecoce = 0.75;
+// A rise that starts within this share of the recent breaths' median length
+// after an onset and stays under this share of their median depth is a hump
+// of that breath; a breath as short and as shallow right before a deep one is
+// the start of the deep one's inspiration.
+constexpr double partBosse = 0.5;
+constexpr double profondeurBosse = 0.6;
 // The recent window spans this share of the recent breaths' length (within
 // the bounds below, in seconds): the deep breaths before a shallow one have
 // left it by the time the shallow one rises.
@@ -192,6 +198,7 @@ void detecteurCycles::reprendrePipeline()
     nbAmplitudes = prochaineAmplitude = 0;
     phase = Phase::Inconnue;
     inspirationConnue = false;
+    attente.active = false;
     finInspiration = -1.0;
     dernierDebut = 0;
     apneeDuCycle = 0.0;
@@ -474,8 +481,10 @@ void detecteurCycles::debutInspiration(bool compte)
     const double debut = croisement(niveau, lisses, indiceExtremum, +1.0);
     indiceCreux = indiceExtremum;
 
-    if (compte && inspirationConnue && finInspiration >= debutCycle)
-        terminerCycle(debut);
+    // The breath this onset ends is told once this rise is known whole: a
+    // hump early in an expiration is part of that breath.
+    attente = {compte && inspirationConnue && finInspiration >= debutCycle, debutCycle,
+               finInspiration, apneeDuCycle, dernierDebut};
     // The apnea lasted from the last onset before it to this one.
     apneeDuCycle = enApnee ? (debut - debutCycle) / fe : 0.0;
     finirApnee();
@@ -502,6 +511,13 @@ double detecteurCycles::derniereAmplitude() const
 void detecteurCycles::debutExpiration()
 {
     const double x = lisse[fente(lisses)];
+    if (attente.active && estBosse()) {
+        oublierBosse(x);
+        return;
+    }
+    if (attente.active && estPrelude())
+        joindrePrelude();
+    confirmerAttente();
     const double bruit = bruitLisse();
     if (inspirationConnue) {
         // The first onset had no depth to measure its foot by: its own serves.
@@ -518,21 +534,78 @@ void detecteurCycles::debutExpiration()
     retenirExtremum(x);
 }
 
-void detecteurCycles::terminerCycle(double fin)
+// A rise that comes in the first part of a breath and stays shallow against
+// the recent breaths is a hump of its expiration (a cough, a movement, the
+// heart), not the next breath.
+bool detecteurCycles::estBosse() const
 {
-    const qint64 premier = qint64(std::ceil(debutCycle));
+    if (nbDurees == 0 || nbAmplitudes == 0)
+        return false;
+    const bool tot = debutCycle - attente.debut < partBosse * mediane(durees, nbDurees);
+    return tot && extremum - creux < profondeurBosse * mediane(amplitudes, nbAmplitudes);
+}
+
+// A short shallow breath right before a deep one (a hump late in an
+// expiration, a breath taken in two goes) is where the deep one's inspiration
+// began: the two are one breath.
+bool detecteurCycles::estPrelude() const
+{
+    if (nbDurees == 0 || nbAmplitudes < 2)
+        return false;
+    const double profondeur = profondeurBosse * mediane(amplitudes, nbAmplitudes);
+    const bool court = debutCycle - attente.debut < partBosse * mediane(durees, nbDurees);
+    return court && derniereAmplitude() < profondeur && extremum - creux >= profondeur;
+}
+
+void detecteurCycles::joindrePrelude()
+{
+    debutCycle = attente.debut;
+    apneeDuCycle = attente.apnee;
+    attente.active = false;
+    prochaineAmplitude = (prochaineAmplitude + 4) % 5;
+    --nbAmplitudes;
+}
+
+// The breath the hump interrupted goes on, in expiration from its lowest point.
+void detecteurCycles::oublierBosse(double x)
+{
+    debutCycle = attente.debut;
+    finInspiration = attente.finInspiration;
+    apneeDuCycle = attente.apnee;
+    dernierDebut = attente.dernierDebut;
+    inspirationConnue = true;
+    attente.active = false;
+    phase = Phase::Expiration;
+    extremum = creux;
+    indiceExtremum = indiceCreux;
+    if (x < extremum)
+        retenirExtremum(x);
+}
+
+// Tells the breath the current inspiration ended, if one waits.
+void detecteurCycles::confirmerAttente()
+{
+    if (!attente.active)
+        return;
+    attente.active = false;
+    terminerCycle(attente.debut, attente.finInspiration, attente.apnee, debutCycle);
+}
+
+void detecteurCycles::terminerCycle(double debut, double finInspire, double apnee, double fin)
+{
+    const qint64 premier = qint64(std::ceil(debut));
     const qint64 dernier = qint64(std::ceil(fin)); // one past the last sample
-    const qint64 bascule = qint64(std::ceil(finInspiration));
+    const qint64 bascule = qint64(std::ceil(finInspire));
     if (dernier <= premier || lisses + demiFenetre - premier >= capacite)
         return;
 
     Cycle cycle;
-    cycle.debut = debutCycle / fe + origineTemps + avanceGroupe;
-    cycle.duree = (fin - debutCycle) / fe;
+    cycle.debut = debut / fe + origineTemps + avanceGroupe;
+    cycle.duree = (fin - debut) / fe;
     cycle.frequence = 60.0 / cycle.duree;
-    cycle.dureeInspiration = (finInspiration - debutCycle) / fe;
-    cycle.dureeExpiration = (fin - finInspiration) / fe;
-    cycle.apneePrecedente = apneeDuCycle;
+    cycle.dureeInspiration = (finInspire - debut) / fe;
+    cycle.dureeExpiration = (fin - finInspire) / fe;
+    cycle.apneePrecedente = apnee;
     cycle.apresCoupure = coupure;
 
     Cycle::Mesure* const mesures[3] = {&cycle.co2, &cycle.o2, &cycle.flux};
@@ -556,13 +629,13 @@ void detecteurCycles::terminerCycle(double fin)
     if (cycle.fluxPresent)
         mesurerPhasesFlux(cycle, premier, dernier, bascule);
 
-    durees[prochaineDuree] = fin - debutCycle;
+    durees[prochaineDuree] = fin - debut;
     prochaineDuree = (prochaineDuree + 1) % 5;
     nbDurees = std::min(nbDurees + 1, 5);
     coupure = false;
     emit nouveauCycle(cycle);
     if (formesDemandees.loadRelaxed())
-        emit formeCycle(cycle, extraireForme(premier, dernier));
+        emit formeCycle(cycle, extraireForme(premier, dernier, debut));
 }
 
 // With a flow, the inspiration is where it has the inspiratory sign: the sign
@@ -598,7 +671,7 @@ void detecteurCycles::mesurerPhasesFlux(Cycle& cycle, qint64 premier, qint64 der
     cycle.dureeExpiration = cycle.duree - cycle.dureeInspiration;
 }
 
-FormeCycle detecteurCycles::extraireForme(qint64 premier, qint64 dernier) const
+FormeCycle detecteurCycles::extraireForme(qint64 premier, qint64 dernier, double origine) const
 {
     // Groups of `groupe` samples, each drawn at its centre by its mean.
     const qint64 nombre = dernier - premier;
@@ -606,7 +679,7 @@ FormeCycle detecteurCycles::extraireForme(qint64 premier, qint64 dernier) const
     const int points = int((nombre + groupe - 1) / groupe);
     FormeCycle forme;
     forme.pas = groupe / fe;
-    forme.decalage = (double(premier) - debutCycle + (groupe - 1) / 2.0) / fe;
+    forme.decalage = (double(premier) - origine + (groupe - 1) / 2.0) / fe;
     QVector<float>* const sorties[3] = {&forme.co2, &forme.o2, &forme.flux};
     const QVector<double>* const canaux[3] = {&co2, &o2, &flux};
     for (int c = 0; c < 3; ++c) {
@@ -644,6 +717,7 @@ void detecteurCycles::surveillerApnee()
         return;
     const double delai = delaiApneeMs.loadRelaxed() / 1000.0 * fe;
     if (double(lisses - dernierDebut) > delai) {
+        confirmerAttente();
         enApnee = true;
         inspirationConnue = false; // the pause is no breath
         emit apnee(true);

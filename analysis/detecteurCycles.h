@@ -11,8 +11,9 @@
 // Finds every breath in a stream of samples of the three channels (CO2, O2,
 // Flux), on the O2 channel: a breath starts at the onset of an inspiration (O2
 // rising) and ends at the onset of the next. Each breath leaves by
-// nouveauCycle() once the next inspiration is certain, a few tenths of a second
-// after the breath ended; apnee(true) tells that no breath has started for the
+// nouveauCycle() once the next inspiration is known whole, when its
+// expiration begins (so that a shallow hump early in an expiration is part of
+// the breath, not the next one); apnee(true) tells that no breath has started for the
 // apnea delay, apnee(false) that breathing has resumed.
 //
 // How: values no channel can take are replaced by the channel's last sound
@@ -80,7 +81,8 @@ public:
 
     void ajouterEchantillon(double co2, double o2, double flux);
     // Forgets everything fed so far: the next sample is the start of a new
-    // acquisition. Tells the end of an apnea in progress.
+    // acquisition. Tells the end of an apnea in progress; the breath that waits
+    // for the rise under way to be known whole is forgotten with it.
     void reinitialiser();
     // The samples stopped for `secondes` (the line was lost) and come again
     // with the next one: the breath under way is forgotten, so that none
@@ -117,9 +119,14 @@ private:
     double croisement(double niveau, qint64 depuis, qint64 jusqua, double sens) const;
     void debutInspiration(bool compte);
     void debutExpiration();
-    void terminerCycle(double fin);
+    bool estBosse() const;
+    void oublierBosse(double x);
+    bool estPrelude() const;
+    void joindrePrelude();
+    void confirmerAttente();
+    void terminerCycle(double debut, double bascule, double apnee, double fin);
     void mesurerPhasesFlux(Cycle& cycle, qint64 premier, qint64 dernier, qint64 bascule);
-    FormeCycle extraireForme(qint64 premier, qint64 dernier) const;
+    FormeCycle extraireForme(qint64 premier, qint64 dernier, double origine) const;
     void retenirExtremum(double x);
     void finirApnee();
     void surveillerApnee();
@@ -197,6 +204,16 @@ private:
     double finInspiration = -1.0;   // fall onset of the current breath, in samples
     qint64 dernierDebut = 0;        // for the apnea watch
     double apneeDuCycle = 0.0;      // the apnea the current breath ended, seconds
+    // The breath the current inspiration ends, told once that rise is known
+    // whole (at the fall that ends it): a shallow early rise is no breath.
+    struct Attente
+    {
+        bool active = false;
+        double debut = 0.0;
+        double finInspiration = -1.0;
+        double apnee = 0.0;
+        qint64 dernierDebut = 0;
+    } attente;
     bool enApnee = false;
     bool coupure = false;      // interrupted since the last breath told
     int signeInspiratoire = 0; // sign of Flux in inspiration, 0 until known

@@ -54,12 +54,14 @@ struct Conditions
     double front = 0.25;  // edge duration in seconds (shortened for short breaths)
     double pause = 1.0;   // seconds of expiration plateau before the first onset
     std::uint64_t graine = 1;
-    bool sinus = false;     // each breath one period of a cosine, from trough to trough
-    double immobile = 0.0;  // seconds at the start without noise: a still instrument
-    double quantum = 0.0;   // values rounded to this grid, as the instrument sends them
-    double retardGaz = 0.0; // seconds by which CO2 and O2 arrive after Flux
-    double coupe = 0.0;     // seconds cut from the start: the recording begins there
-    int aberrantes = 0;     // values no channel can take, spread over O2
+    bool sinus = false;      // each breath one period of a cosine, from trough to trough
+    double immobile = 0.0;   // seconds at the start without noise: a still instrument
+    double quantum = 0.0;    // values rounded to this grid, as the instrument sends them
+    double retardGaz = 0.0;  // seconds by which CO2 and O2 arrive after Flux
+    double coupe = 0.0;      // seconds cut from the start: the recording begins there
+    int aberrantes = 0;      // values no channel can take, spread over O2
+    double bosse = 0.0;      // a hump of this share of the depth in every third breath:
+    bool bosseAvant = false; // right after its inspiration, or right before the next one
 };
 
 inline double bordArrondi(double t, double duree)
@@ -100,7 +102,14 @@ inline SignalRespiratoire genererSignal(const QVector<Souffle>& souffles, const 
                 return 0.5 - 0.5 * std::cos(2.0 * M_PI * dt / souffle.duree);
             const double inspiration = souffle.partInspiration * souffle.duree;
             const double front = std::min(c.front, inspiration / 3.0);
-            return bordArrondi(dt, front) - bordArrondi(dt - inspiration, front);
+            const double largeurBosse = 0.6; // a cough, a movement, a breath in two goes
+            const double bosse =
+                c.bosseAvant ? dt - (souffle.duree - largeurBosse - 0.2) : dt - inspiration - front;
+            const double extra =
+                k % 3 == 2 && bosse > 0.0 && bosse < largeurBosse
+                    ? c.bosse * (0.5 - 0.5 * std::cos(2.0 * M_PI * bosse / largeurBosse))
+                    : 0.0;
+            return bordArrondi(dt, front) - bordArrondi(dt - inspiration, front) + extra;
         };
         const double amplitude = souffles.isEmpty() ? 0.0 : souffles[courant].amplitude;
         const double gaz = forme(t - c.retardGaz);

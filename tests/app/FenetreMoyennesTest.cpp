@@ -220,7 +220,7 @@ private slots:
         // Breathing, 14 s without a breath, breathing again; CO2 and Flux
         // follow the O2 so that every column has a signal.
         const QList<QByteArray> respiration =
-            lignes(Simulateur::lignesAttendues({"--period", "2", "--count", "1500"}));
+            lignes(Simulateur::lignesAttendues({"--period", "2", "--count", "1600"}));
         QVector<double> o2;
         for (int i = 0; i < 800; ++i)
             o2 << champ(respiration[i], 1);
@@ -248,7 +248,7 @@ private slots:
             QTRY_COMPARE(operateur.vus, 1);
         }
         // A pause while breaths come: nothing moves, nothing is lost.
-        QTRY_VERIFY_WITH_TIMEOUT(modele()->rowCount() >= 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(modele()->rowCount() >= 1, 10000);
         cliquer("btnPause");
         const int figees = modele()->rowCount();
         QTest::qWait(2500);
