@@ -31,6 +31,9 @@ struct Cycle
     // Seconds of the apnea that ended when this breath started (from the onset
     // before the apnea to this one); 0 when no apnea preceded it.
     double apneePrecedente = 0.0;
+    // The line to the instrument was lost and came back between the previous
+    // breath and this one: nothing is known of what came between.
+    bool apresCoupure = false;
 };
 
 Q_DECLARE_METATYPE(Cycle)

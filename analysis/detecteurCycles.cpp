@@ -162,6 +162,7 @@ void detecteurCycles::reinitialiser()
     signeInspiratoire = 0;
     nbDurees = prochaineDuree = 0;
     resolution = 0.0;
+    coupure = false;
     appliquerDecalages();
     finirApnee();
 }
@@ -176,6 +177,7 @@ void detecteurCycles::interrompre(double secondes)
         entres += qint64(std::llround(secondes * fe));
     reprendrePipeline();
     finirApnee();
+    coupure = true;
 }
 
 // Starts the detection again from the next sample, on the same clock: what
@@ -604,6 +606,7 @@ void detecteurCycles::terminerCycle(double debut, double finInspire, double apne
     cycle.dureeInspiration = (finInspire - debut) / fe;
     cycle.dureeExpiration = (fin - finInspire) / fe;
     cycle.apneePrecedente = apnee;
+    cycle.apresCoupure = coupure;
 
     Cycle::Mesure* const mesures[3] = {&cycle.co2, &cycle.o2, &cycle.flux};
     const QVector<double>* const canaux[3] = {&co2, &o2, &flux};
@@ -629,6 +632,7 @@ void detecteurCycles::terminerCycle(double debut, double finInspire, double apne
     durees[prochaineDuree] = fin - debut;
     prochaineDuree = (prochaineDuree + 1) % 5;
     nbDurees = std::min(nbDurees + 1, 5);
+    coupure = false;
     emit nouveauCycle(cycle);
     if (formesDemandees.loadRelaxed())
         emit formeCycle(cycle, extraireForme(premier, dernier, debut));

@@ -85,10 +85,11 @@ public:
     // for the rise under way to be known whole is forgotten with it.
     void reinitialiser();
     // The samples stopped for `secondes` (the line was lost) and come again
-    // with the next one: the breath under way is forgotten, so that none
-    // spans the gap, while the clock goes on across it, the gap included, and
-    // what was learnt of the subject (lengths of breaths, inspiratory sign)
-    // stays. Tells the end of an apnea in progress.
+    // with the next one: the breath under way, and one whose end is not yet
+    // confirmed, are forgotten, so that none spans the gap, while the clock
+    // goes on across it, the gap included; what was learnt of the subject
+    // (lengths of breaths, inspiratory sign) stays. The next breath told is
+    // marked apresCoupure. Tells the end of an apnea in progress.
     void interrompre(double secondes);
 
 signals:
@@ -215,5 +216,6 @@ private:
         qint64 dernierDebut = 0;
     } attente;
     bool enApnee = false;
+    bool coupure = false;      // interrupted since the last breath told
     int signeInspiratoire = 0; // sign of Flux in inspiration, 0 until known
 };

@@ -134,7 +134,7 @@ QVector<QPointF> GraphiqueTendance::decimer(const std::vector<Cycle>& cycles, in
     if (cycles.size() <= size_t(points)) {
         resultat.reserve(int(cycles.size()));
         for (const Cycle& c : cycles) {
-            if (c.apneePrecedente > 0.0)
+            if (c.apneePrecedente > 0.0 || c.apresCoupure)
                 couper();
             resultat.append(point(c));
         }
@@ -154,7 +154,7 @@ QVector<QPointF> GraphiqueTendance::decimer(const std::vector<Cycle>& cycles, in
         size_t haut = i;
         bool apnee = false;
         for (; i < cycles.size() && (cycles[i].debut <= fin || g == groupes - 1); ++i) {
-            apnee = apnee || cycles[i].apneePrecedente > 0.0;
+            apnee = apnee || cycles[i].apneePrecedente > 0.0 || cycles[i].apresCoupure;
             const double v = ModeleCycles::valeur(cycles[i], colonne);
             if (v < ModeleCycles::valeur(cycles[bas], colonne))
                 bas = i;
@@ -163,7 +163,7 @@ QVector<QPointF> GraphiqueTendance::decimer(const std::vector<Cycle>& cycles, in
         }
         if (i == depart)
             continue;
-        // An apnea within a group breaks the curve before it.
+        // An apnea or a lost line within a group breaks the curve before it.
         if (apnee)
             couper();
         resultat.append(point(cycles[std::min(bas, haut)]));

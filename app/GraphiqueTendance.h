@@ -15,7 +15,8 @@ class QwtPlotCurve;
 // pointsMax points per curve are drawn: beyond that the breaths are grouped by
 // time and each group drawn by its lowest and highest value, so that an
 // outlier stays visible, and the newest breath ends the curve. A curve breaks
-// where an apnea came between two breaths, rather than bridge it. The value
+// where an apnea or a lost line came between two breaths, rather than bridge
+// it. The value
 // axis, while it scales itself, spans at least a minimum, so that noise does
 // not look like a trend.
 class GraphiqueTendance : public QwtPlot
@@ -43,7 +44,7 @@ public:
 
     // Points (minutes since the start, value of the column), decimated.
     // `coupures`, when given, receives the indices of the points that follow
-    // an apnea, where the curve breaks.
+    // an apnea or a lost line, where the curve breaks.
     static QVector<QPointF> decimer(const std::vector<Cycle>& cycles, int colonne,
                                     int points = pointsMax, QVector<int>* coupures = nullptr);
 

@@ -24,11 +24,17 @@ QVariant ModeleCycles::data(const QModelIndex& index, int role) const
         return int(Qt::AlignRight | Qt::AlignVCenter);
     const Cycle& cycle = aLaLigne(index.row());
     const int colonne = index.column();
+    // The first breath after an apnea is marked red; after a lost line, grey:
+    // the gap before it is the outage, not the subject's.
+    if (role == Qt::BackgroundRole && cycle.apneePrecedente > 0.0)
+        return QColor(255, 215, 215);
     if (role == Qt::BackgroundRole)
-        return cycle.apneePrecedente > 0.0 ? QVariant(QColor(255, 215, 215)) : QVariant();
+        return cycle.apresCoupure ? QVariant(QColor(225, 225, 225)) : QVariant();
     if (role == Qt::ToolTipRole && cycle.apneePrecedente > 0.0)
         return tr("Premier cycle après une apnée de %1 s")
             .arg(QString::number(cycle.apneePrecedente, 'f', 1));
+    if (role == Qt::ToolTipRole && cycle.apresCoupure)
+        return tr("Premier cycle après une coupure de la liaison avec l'instrument");
     if (role != Qt::DisplayRole)
         return QVariant();
     if ((colonne == VolumeInspire || colonne == VolumeExpire) && !cycle.fluxPresent)

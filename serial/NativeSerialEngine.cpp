@@ -238,6 +238,7 @@ bool NativeSerialEngine::close()
     p->openedForWriting = false;
     p->hungUp = false;
     p->readAhead.clear();
+    p->lineSeen = 0;
     // The lock file goes once the port is given back.
     p->lockFile.reset();
     return closed;
@@ -512,6 +513,7 @@ bool NativeSerialEngine::reset()
     }
     // Received means received by the engine too.
     d()->readAhead.clear();
+    d()->lineSeen = 0;
     return true;
 }
 
@@ -528,6 +530,7 @@ void NativeSerialEngine::markHungUp()
     NativeSerialEnginePrivate* const p = d();
     p->hungUp = true;
     p->readAhead.clear();
+    p->lineSeen = 0;
 }
 
 // One read() of what the line holds, with the read-ahead empty: into the
@@ -554,7 +557,18 @@ qint64 NativeSerialEngine::readFromLine(char* data, qint64 maxSize)
         noticeFailure(error);
         return -1;
     }
-    return direct ? n : p->readAhead.read(data, maxSize);
+    // A terminal that was full takes its pending input in while it is read:
+    // bytes beyond the last look arrived during this read, and as the terminal
+    // no longer holds them its readiness report is withdrawn before anybody
+    // sees it. What of them stays in the read-ahead is announced here.
+    const bool unseen = n > p->lineSeen;
+    p->lineSeen = unseen ? 0 : p->lineSeen - n;
+    if (direct)
+        return n;
+    const qint64 handed = p->readAhead.read(data, maxSize);
+    if (unseen)
+        announceReadAhead();
+    return handed;
 }
 
 // A line error counted by the driver since the last look is reported once.
@@ -591,6 +605,7 @@ qint64 NativeSerialEngine::bytesAvailable()
     }
     if (lineErrorsGrew())
         return -1;
+    p->lineSeen = count;
     return count + p->readAhead.size();
 }
 

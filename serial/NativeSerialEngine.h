@@ -9,7 +9,9 @@ struct NativeSerialEnginePrivate;
 // NativeSerialNotifier for the port events. Reads take what the line holds in one
 // system call into a read-ahead of the engine's, from which small reads are
 // served; its bytes count as received, in bytesAvailable() as in read(), so the
-// device's unbuffered mode keeps its meaning.
+// device's unbuffered mode keeps its meaning. Bytes a read takes beyond what the
+// last bytesAvailable() saw get a read notification of their own: the terminal
+// no longer holds them, so its readiness report would not come.
 class NativeSerialEngine : public AbstractSerialEngine
 {
     Q_OBJECT

@@ -38,6 +38,9 @@ struct NativeSerialEnginePrivate : AbstractSerialEnginePrivate
     SerialRingBuffer readAhead;
     // A notification for the read-ahead's bytes waits in the event loop.
     bool readAheadAnnounced = false;
+    // What the terminal held at the last look (FIONREAD), less what was read
+    // since: the bytes its readiness reports have covered.
+    qint64 lineSeen = 0;
     // Sum of the driver's line error counters at the last look, and whether the
     // driver keeps them.
     quint64 lineErrorCount = 0;

@@ -87,19 +87,23 @@ private slots:
     void trendKeepsEveryBreathOrItsExtremes_data()
     {
         QTest::addColumn<int>("nombre");
-        QTest::newRow("few: all of them") << 500;
-        QTest::newRow("a day: decimated") << 100000;
+        QTest::addColumn<bool>("coupure"); // the break is a lost line, not an apnea
+        QTest::newRow("few: all of them") << 500 << false;
+        QTest::newRow("a day: decimated") << 100000 << false;
+        QTest::newRow("few, a lost line") << 500 << true;
     }
 
     void trendKeepsEveryBreathOrItsExtremes()
     {
         QFETCH(int, nombre);
+        QFETCH(bool, coupure);
         std::vector<Cycle> cycles = suite(nombre, 0.9);
         const int haut = nombre * 2 / 3;
         const int bas = nombre / 3 + 1;
         cycles[size_t(haut)].frequence = 250.0;
         cycles[size_t(bas)].frequence = 1.0;
-        cycles[size_t(haut)].apneePrecedente = 15.0;
+        cycles[size_t(haut)].apneePrecedente = coupure ? 0.0 : 15.0;
+        cycles[size_t(haut)].apresCoupure = coupure;
         QVector<int> coupures;
         const QVector<QPointF> points = GraphiqueTendance::decimer(
             cycles, ModeleCycles::Frequence, GraphiqueTendance::pointsMax, &coupures);
