@@ -7,10 +7,12 @@
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_item.h>
+#include <qwt_plot_layout.h>
 #include <qwt_plot_zoneitem.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_draw.h>
 #include <qwt_scale_map.h>
+#include <qwt_scale_widget.h>
 #include <qwt_text.h>
 
 namespace {
@@ -193,6 +195,15 @@ GraphiqueRevue::GraphiqueRevue(const QString& nom, int canal, const QColor& coul
     }
     auto* echelle = new EchelleTemps;
     setAxisScaleDraw(QwtPlot::xBottom, echelle);
+    // Room at both ends for the widest label, shown or not: the stacked
+    // canvases then start and end at the same pixels, whatever the times.
+    const int bord =
+        QFontMetrics(axisFont(QwtPlot::xBottom)).horizontalAdvance(QStringLiteral("00:00:00.0")) /
+            2 +
+        2;
+    axisWidget(QwtPlot::xBottom)->setMinBorderDist(bord, bord);
+    // The canvas ends where the time scale does: no strip without samples.
+    plotLayout()->setAlignCanvasToScales(true);
     QwtText titre(nom);
     titre.setFont(axisFont(QwtPlot::yLeft));
     setAxisTitle(QwtPlot::yLeft, titre);
@@ -280,6 +291,13 @@ void GraphiqueRevue::setCycleMarque(double debut, double fin)
 void GraphiqueRevue::setMarquesInspiration(bool marques)
 {
     reperes->marques = marques;
+}
+
+void GraphiqueRevue::setEtiquettesTemps(bool affichees)
+{
+    axisScaleDraw(QwtPlot::xBottom)->enableComponent(QwtAbstractScaleDraw::Labels, affichees);
+    axisWidget(QwtPlot::xBottom)->update();
+    updateLayout();
 }
 
 double GraphiqueRevue::tempsA(int x) const

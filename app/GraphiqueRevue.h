@@ -36,6 +36,9 @@ public:
     void setSelection(double debut, double fin); // empty (fin <= debut): none
     void setCycleMarque(double debut, double fin);
     void setMarquesInspiration(bool marques);
+    // The time axis's labels; its ticks are always drawn, so that every plot's
+    // canvas spans the same times.
+    void setEtiquettesTemps(bool affichees);
     // Seconds at a pixel of the canvas, and back.
     double tempsA(int x) const;
     double debutVue() const { return vueDebut; }

@@ -186,7 +186,7 @@ QWidget* OngletRevue::creerBas()
     statistiques->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     statistiques->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     // Room for headers of two lines and the two rows.
-    statistiques->setFixedHeight(4 * (fontMetrics().height() + 8) + 4);
+    statistiques->setFixedHeight(5 * (fontMetrics().height() + 6) + 4);
     pile->addWidget(statistiques);
     auto* formes = new QHBoxLayout;
     for (int c = 0; c < 3; ++c) {
@@ -283,12 +283,12 @@ void OngletRevue::montrer(std::shared_ptr<const DonneesRevue> donnees)
                              .arg(p.taille() ? double(p.valeur(0)) : 0.0);
         plot->setDonnees(revue, apnees);
     }
-    // One time axis, under the lowest channel shown.
+    // One time axis's labels, under the lowest channel shown.
     GraphiqueRevue* dernier = nullptr;
     for (GraphiqueRevue* plot : qAsConst(canaux))
         dernier = plot->isVisibleTo(graphiques) ? plot : dernier;
     for (GraphiqueRevue* plot : qAsConst(canaux))
-        plot->enableAxis(QwtPlot::xBottom, plot == dernier);
+        plot->setEtiquettesTemps(plot == dernier);
     replies->setVisible(!constants.isEmpty());
     replies->setText(
         tr("Canaux constants, repliés : %1").arg(constants.join(QStringLiteral(", "))));

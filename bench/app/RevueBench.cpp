@@ -190,6 +190,9 @@ int main(int argc, char* argv[])
                 plot->canvas()->repaint();
             deplacements.push_back(t.nsecsElapsed() * 1e-6);
         }
+        // What the last view of each level looked like, for a person to check.
+        fenetre.grab().save(
+            QDir::temp().filePath(QStringLiteral("revue_bench_%1s.png").arg(largeur)));
         sortie << QString::number(largeur, 'f', 0).rightJustified(10) << "  "
                << QString::number(mediane(zooms), 'f', 1) << " / "
                << QString::number(*std::max_element(zooms.begin(), zooms.end()), 'f', 1)

@@ -159,7 +159,13 @@ private slots:
         QCOMPARE(courbesVisibles().size(), 2);
         QVERIFY(!controle<GraphiqueRevue>("revueFlux")->isVisible());
         QVERIFY(controle<QLabel>("canauxReplies")->text().contains("Flux"));
+        // Stacked on one time axis: every canvas spans the overview's pixels.
+        QWidget* apercu = controle<GraphiqueRevue>("apercuRevue")->canvas();
+        const QRect etendue(apercu->mapTo(fenetre.get(), QPoint()), apercu->size());
         for (GraphiqueRevue* plot : courbesVisibles()) {
+            const QPoint coin = plot->canvas()->mapTo(fenetre.get(), QPoint());
+            QCOMPARE(coin.x(), etendue.x());
+            QCOMPARE(plot->canvas()->width(), etendue.width());
             QCOMPARE(plot->axisScaleDiv(QwtPlot::xBottom).lowerBound(), 0.0);
             QCOMPARE(plot->axisScaleDiv(QwtPlot::xBottom).upperBound(), donnees->duree());
         }
