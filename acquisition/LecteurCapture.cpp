@@ -37,28 +37,29 @@ constexpr double puissancesDix[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 
 // A field of a line written the plain way, what the instrument writes: white
 // space, a sign, digits, perhaps a point followed by digits, white space, then
-// the field's end (";" or the line's end, `fin`), with at most 15 digits in
-// all. Its value is then an integer divided by a power of ten, both held
-// exactly by a double, so that their quotient is the correctly rounded value
-// of the text, the one std::from_chars gives. False for any other text, with
-// nothing changed; true with `p` on the field's end.
+// the field's end (";" or the line feed at `fin` that ends the line, which
+// also stops the scans of digits), with at most 15 digits in all. Its value is
+// then an integer divided by a power of ten, both held exactly by a double, so
+// that their quotient is the correctly rounded value of the text, the one
+// std::from_chars gives. False for any other text, with nothing changed; true
+// with `p` on the field's end.
 bool nombreSimple(const char*& p, const char* const fin, double& v)
 {
     const char* q = p;
-    while (q < fin && estBlanc(*q))
+    while (quint8(*q) <= ' ' && q < fin && estBlanc(*q))
         ++q;
     bool negatif = false;
-    if (q < fin && estSigne(*q))
+    if (estSigne(*q))
         negatif = *q++ == '-';
     const char* const chiffres = q;
     quint64 entier = 0; // wraps past 19 digits, but is then not used
-    while (q < fin && estChiffre(*q))
+    while (estChiffre(*q))
         entier = entier * 10 + quint64(*q++ - '0');
     const qptrdiff avantPoint = q - chiffres;
     qptrdiff decimales = 0;
-    if (q < fin && *q == '.') {
+    if (*q == '.') {
         const char* const fraction = ++q;
-        while (q < fin && estChiffre(*q))
+        while (estChiffre(*q))
             entier = entier * 10 + quint64(*q++ - '0');
         decimales = q - fraction;
         if (decimales == 0)
@@ -66,7 +67,7 @@ bool nombreSimple(const char*& p, const char* const fin, double& v)
     }
     if (avantPoint == 0 || avantPoint + decimales > 15)
         return false;
-    while (q < fin && estBlanc(*q))
+    while (q < fin && quint8(*q) <= ' ' && estBlanc(*q))
         ++q;
     if (q < fin && *q != ';')
         return false;

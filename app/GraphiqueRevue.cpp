@@ -260,6 +260,11 @@ void GraphiqueRevue::setDonnees(std::shared_ptr<const DonneesRevue> donnees,
     setVue(0.0, duree);
 }
 
+void GraphiqueRevue::setApnees(const std::vector<QPair<double, double>>& apnees)
+{
+    reperes->apnees = apnees;
+}
+
 void GraphiqueRevue::setVue(double debut, double fin)
 {
     vueDebut = debut;

@@ -32,6 +32,8 @@ public:
     // file in view.
     void setDonnees(std::shared_ptr<const DonneesRevue> donnees,
                     const std::vector<QPair<double, double>>& apnees);
+    // The apneas again, for the same file, the view kept; drawn at the next replot.
+    void setApnees(const std::vector<QPair<double, double>>& apnees);
     int canal() const { return indiceCanal; }
     // The stretch shown, in seconds; for the overview, the stretch highlighted.
     void setVue(double debut, double fin);

@@ -119,12 +119,15 @@ int main(int argc, char* argv[])
 
     QElapsedTimer chrono;
     double premiereImage = 0.0, tableau = 0.0;
-    QObject::connect(onglet, &OngletRevue::fichierOuvert, &application, [&] {
-        // The table is filled before the signal; the plots are drawn here.
-        tableau = chrono.nsecsElapsed() * 1e-6;
+    QObject::connect(onglet, &OngletRevue::canauxMontres, &application, [&] {
+        // The plots are given their data before the signal; drawn here.
         for (auto* plot : onglet->findChildren<GraphiqueRevue*>())
             plot->canvas()->repaint();
         premiereImage = chrono.nsecsElapsed() * 1e-6;
+    });
+    QObject::connect(onglet, &OngletRevue::fichierOuvert, &application, [&] {
+        // The table is filled before the signal.
+        tableau = chrono.nsecsElapsed() * 1e-6;
         application.quit();
     });
     // The window's longest wait between two ticks of a 10 ms timer while the
