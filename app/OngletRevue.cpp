@@ -282,7 +282,7 @@ void OngletRevue::lectureFinie()
         cyclesComplets = true;
         montrer(std::exchange(precedente, nullptr));
     }
-    fichier->setText(revue ? QFileInfo(revue->chemin).fileName() : QString());
+    montrerNom();
     if (!finie->annulee())
         QMessageBox::warning(this, tr("Revue"), finie->erreur());
 }
@@ -322,7 +322,7 @@ void OngletRevue::montrer(std::shared_ptr<const DonneesRevue> donnees)
 }
 
 // The breaths of the file shown: the table, the apneas (drawn at the plots'
-// next replot), the file's line.
+// next replot), the file's line, the exports of breaths.
 void OngletRevue::montrerCycles()
 {
     std::vector<QPair<double, double>> apnees;
@@ -339,6 +339,16 @@ void OngletRevue::montrerCycles()
     for (GraphiqueRevue* plot : qAsConst(canaux))
         plot->setApnees(apnees);
     apercu->setApnees(apnees);
+    montrerNom();
+    exporterCyclesBouton->setEnabled(revue && cyclesComplets);
+    // A selection made while the breaths were being found is summed up again.
+    if (selFin > selDebut)
+        montrerSelection();
+}
+
+// The file shown, its length and its breaths, or that they are being found.
+void OngletRevue::montrerNom()
+{
     if (!revue)
         fichier->clear();
     else if (!cyclesComplets)
@@ -349,10 +359,6 @@ void OngletRevue::montrerCycles()
         fichier->setText(
             tr("%1 — %2, %n cycle(s)", nullptr, int(revue->cycles.size()))
                 .arg(QFileInfo(revue->chemin).fileName(), ModeleCycles::temps(revue->duree())));
-    exporterCyclesBouton->setEnabled(revue && cyclesComplets);
-    // A selection made while the breaths were being found is summed up again.
-    if (selFin > selDebut)
-        montrerSelection();
 }
 
 // The stacked plots' time axes line up whatever the widths of their labels.

@@ -81,6 +81,7 @@ private:
     void lectureFinie();
     void montrer(std::shared_ptr<const DonneesRevue> donnees);
     void montrerCycles();
+    void montrerNom();
     void ajusterEchelles();
     void aligner();
     void zoomer(double centre, double facteur);
