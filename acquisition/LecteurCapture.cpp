@@ -31,6 +31,53 @@ bool estSigne(char c)
     return c == '+' || c == '-';
 }
 
+// Powers of ten a double holds exactly.
+constexpr double puissancesDix[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A field of a line written the plain way, what the instrument writes: white
+// space, a sign, digits, perhaps a point followed by digits, white space, then
+// the field's end (";" or the line feed at `fin` that ends the line, which
+// also stops the scans of digits), with at most 15 digits in all. Its value is
+// then an integer divided by a power of ten, both held exactly by a double, so
+// that their quotient is the correctly rounded value of the text, the one
+// std::from_chars gives. False for any other text, with nothing changed; true
+// with `p` on the field's end.
+bool nombreSimple(const char*& p, const char* const fin, double& v)
+{
+    const char* q = p;
+    while (quint8(*q) <= ' ' && q < fin && estBlanc(*q))
+        ++q;
+    bool negatif = false;
+    if (estSigne(*q))
+        negatif = *q++ == '-';
+    const char* const chiffres = q;
+    quint64 entier = 0; // wraps past 19 digits, but is then not used
+    while (estChiffre(*q))
+        entier = entier * 10 + quint64(*q++ - '0');
+    const qptrdiff avantPoint = q - chiffres;
+    qptrdiff decimales = 0;
+    if (*q == '.') {
+        const char* const fraction = ++q;
+        while (estChiffre(*q))
+            entier = entier * 10 + quint64(*q++ - '0');
+        decimales = q - fraction;
+        if (decimales == 0)
+            return false;
+    }
+    if (avantPoint == 0 || avantPoint + decimales > 15)
+        return false;
+    while (q < fin && quint8(*q) <= ' ' && estBlanc(*q))
+        ++q;
+    if (q < fin && *q != ';')
+        return false;
+    v = double(entier) / puissancesDix[decimales];
+    if (negatif)
+        v = -v;
+    p = q;
+    return true;
+}
+
 } // namespace
 
 // The text of one field, gathered a byte at a time in a fixed room. White space
@@ -111,6 +158,42 @@ private:
     bool fraction = false;
     bool exposant = false;
 };
+
+// A line that ends inside the block, its plain fields read in one pass and
+// any other through the field's room as a field read a byte at a time is;
+// false, nothing read, when the block holds no line feed from the cursor on.
+bool LecteurCapture::lireLigneDuBloc(double champs[3])
+{
+    const char* const base = bloc.constData();
+    const char* p = base + curseur;
+    const char* const finLigne =
+        static_cast<const char*>(std::memchr(p, '\n', size_t(remplis - curseur)));
+    if (!finLigne)
+        return false;
+    champs[0] = champs[1] = champs[2] = 0.0;
+    bool nombre = false;
+    for (int i = 0; i < 3; ++i) {
+        if (nombreSimple(p, finLigne, champs[i])) {
+            nombre = true;
+        } else {
+            champ->vider();
+            for (; p < finLigne && *p != ';'; ++p)
+                champ->ajouter(*p);
+            bool estNombre = false;
+            champs[i] = champ->valeur(estNombre);
+            nombre = nombre || estNombre;
+        }
+        if (p == finLigne)
+            break;
+        ++p; // past the ";"
+    }
+    curseur = int(finLigne - base) + 1;
+    ++lues;
+    if (!nombre)
+        ++sansNombre;
+    manquantes.remplacer(champs);
+    return true;
+}
 
 LecteurCapture::LecteurCapture() : bloc(tailleBloc, Qt::Uninitialized), champ(new TexteChamp) {}
 
@@ -223,6 +306,8 @@ LecteurCapture::Lecture LecteurCapture::lireLigne(double champs[3], qint64 budge
             manquantes.remplacer(champs);
             return Lecture::Ligne;
         }
+        if (lireLigneDuBloc(champs))
+            return Lecture::Ligne;
         ligneEnCours = true;
         resteASauter = false;
         nombreVu = false;

@@ -62,6 +62,7 @@ private:
 
     ValeursManquantes manquantes;
     bool remplir();
+    bool lireLigneDuBloc(double champs[3]);
     bool lireChamps(qint64 limite);
     bool sauterReste(qint64 limite);
     void terminerChamp();

@@ -196,6 +196,7 @@ void detecteurCycles::reprendrePipeline()
     bruitConnu = false;
     debutMax = finMax = debutMin = finMin = 0;
     nbAmplitudes = prochaineAmplitude = 0;
+    amplitudeMediane = 0.0;
     phase = Phase::Inconnue;
     inspirationConnue = false;
     attente.active = false;
@@ -400,8 +401,7 @@ double detecteurCycles::dureeRecente() const
 double detecteurCycles::hysteresis() const
 {
     return std::max({seuilBruit * bruitEffectif(), seuilEtendue * etendueRecente(),
-                     seuilAmplitude * mediane(amplitudes, nbAmplitudes),
-                     seuilResolution * resolution, 1e-9});
+                     seuilAmplitude * amplitudeMediane, seuilResolution * resolution, 1e-9});
 }
 
 void detecteurCycles::traiterLisse(double x)
@@ -526,6 +526,7 @@ void detecteurCycles::debutExpiration()
         amplitudes[prochaineAmplitude] = extremum - creux;
         prochaineAmplitude = (prochaineAmplitude + 1) % 5;
         nbAmplitudes = std::min(nbAmplitudes + 1, 5);
+        amplitudeMediane = mediane(amplitudes, nbAmplitudes);
     }
     const double plateau = std::max(extremum - 3.0 * bruit, x);
     const double niveau = plateau - ecartPied(derniereAmplitude(), bruit, plateau - x);

@@ -188,6 +188,7 @@ private:
     double amplitudes[5] = {};
     int nbAmplitudes = 0;
     int prochaineAmplitude = 0;
+    double amplitudeMediane = 0.0; // of amplitudes, kept as they change: read every sample
     double durees[5] = {};
     int nbDurees = 0;
     int prochaineDuree = 0;

@@ -296,7 +296,7 @@ void Fenetre::creerAnalyseCycles()
                                 ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
 }
 
-// The review tab, after the averaged tab whose table and scales it shares, and
+// The review tab, with the averaged tab's breath table and the first tab's scales, and
 // the replay's speed beside its button.
 void Fenetre::creerRevue()
 {

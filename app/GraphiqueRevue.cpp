@@ -2,15 +2,18 @@
 
 #include "DonneesRevue.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <cmath>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_item.h>
+#include <qwt_plot_layout.h>
 #include <qwt_plot_zoneitem.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_draw.h>
 #include <qwt_scale_map.h>
+#include <qwt_scale_widget.h>
 #include <qwt_text.h>
 
 namespace {
@@ -110,7 +113,20 @@ public:
                 avantMax = e.max;
                 avant = true;
             }
-            peintre->drawLines(traits);
+            if (peintre->paintEngine()->type() == QPaintEngine::Raster &&
+                peintre->transform().type() <= QTransform::TxTranslate) {
+                // On the screen or an image a stroke is a column of pixels,
+                // filled as a rectangle a pixel wide: several times cheaper
+                // than a line, the most of a redraw.
+                for (const QLineF& t : qAsConst(traits)) {
+                    const int haut = int(std::floor(std::min(t.y1(), t.y2())));
+                    const int bas = int(std::floor(std::max(t.y1(), t.y2())));
+                    peintre->fillRect(QRect(int(std::floor(t.x1())), haut, 1, bas - haut + 1),
+                                      crayon.color());
+                }
+            } else {
+                peintre->drawLines(traits);
+            }
         }
         peintre->restore();
     }
@@ -193,6 +209,15 @@ GraphiqueRevue::GraphiqueRevue(const QString& nom, int canal, const QColor& coul
     }
     auto* echelle = new EchelleTemps;
     setAxisScaleDraw(QwtPlot::xBottom, echelle);
+    // Room at both ends for the widest label, shown or not: the stacked
+    // canvases then start and end at the same pixels, whatever the times.
+    const int bord =
+        QFontMetrics(axisFont(QwtPlot::xBottom)).horizontalAdvance(QStringLiteral("00:00:00.0")) /
+            2 +
+        2;
+    axisWidget(QwtPlot::xBottom)->setMinBorderDist(bord, bord);
+    // The canvas ends where the time scale does: no strip without samples.
+    plotLayout()->setAlignCanvasToScales(true);
     QwtText titre(nom);
     titre.setFont(axisFont(QwtPlot::yLeft));
     setAxisTitle(QwtPlot::yLeft, titre);
@@ -249,6 +274,11 @@ void GraphiqueRevue::setDonnees(std::shared_ptr<const DonneesRevue> donnees,
     setVue(0.0, duree);
 }
 
+void GraphiqueRevue::setApnees(const std::vector<QPair<double, double>>& apnees)
+{
+    reperes->apnees = apnees;
+}
+
 void GraphiqueRevue::setVue(double debut, double fin)
 {
     vueDebut = debut;
@@ -280,6 +310,13 @@ void GraphiqueRevue::setCycleMarque(double debut, double fin)
 void GraphiqueRevue::setMarquesInspiration(bool marques)
 {
     reperes->marques = marques;
+}
+
+void GraphiqueRevue::setEtiquettesTemps(bool affichees)
+{
+    axisScaleDraw(QwtPlot::xBottom)->enableComponent(QwtAbstractScaleDraw::Labels, affichees);
+    axisWidget(QwtPlot::xBottom)->update();
+    updateLayout();
 }
 
 double GraphiqueRevue::tempsA(int x) const

@@ -22,20 +22,28 @@ class GraphiqueRevue : public QwtPlot
     Q_OBJECT
 
 public:
-    // `canal` is 0 for CO2, 1 for O2, 2 for Flux; `decalage` the seconds the
-    // channel lags the breaths' times (the detector's lining up).
+    // `canal` is 0 for CO2, 1 for O2, 2 for Flux; `apercu` makes it the
+    // overview strip. A gas channel's marks and shading are drawn later than
+    // the breaths' times by its delay (the detector's lining up on the flow).
     GraphiqueRevue(const QString& nom, int canal, const QColor& couleur, bool apercu,
                    QWidget* parent = nullptr);
 
+    // The file to draw, and its apneas (start and end, seconds); the whole
+    // file in view.
     void setDonnees(std::shared_ptr<const DonneesRevue> donnees,
                     const std::vector<QPair<double, double>>& apnees);
+    // The apneas again, for the same file, the view kept; drawn at the next replot.
+    void setApnees(const std::vector<QPair<double, double>>& apnees);
     int canal() const { return indiceCanal; }
     // The stretch shown, in seconds; for the overview, the stretch highlighted.
     void setVue(double debut, double fin);
     void setEchelle(double min, double max);
-    void setSelection(double debut, double fin); // empty (fin <= debut): none
-    void setCycleMarque(double debut, double fin);
+    void setSelection(double debut, double fin);   // empty (fin <= debut): none
+    void setCycleMarque(double debut, double fin); // the breath picked, in the breath's times
     void setMarquesInspiration(bool marques);
+    // The time axis's labels; its ticks are always drawn, so that every plot's
+    // canvas spans the same times.
+    void setEtiquettesTemps(bool affichees);
     // Seconds at a pixel of the canvas, and back.
     double tempsA(int x) const;
     double debutVue() const { return vueDebut; }

@@ -7,6 +7,9 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <condition_variable>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -18,9 +21,12 @@ namespace {
 constexpr qint64 lignesExaminees = 1000;
 
 // The breath detector on a thread of its own, fed the samples read in blocks
-// through a short queue: reading the text and finding the breaths each take
-// about half of the time, and so go on side by side. The samples reach the
-// detector in their order and unchanged, as the batch tool feeds its own.
+// through a queue: reading the text and finding the breaths go on side by
+// side. The detector is the slower, so that the queue grows while the file is
+// read; it holds up to about 100 MB of samples (four million lines) before the
+// reading waits for the detector, so that the reading of a day-long file ends
+// long before its breaths are all found. The samples reach the detector in
+// their order and unchanged, as the batch tool feeds its own.
 class AnalyseParallele
 {
 public:
@@ -37,6 +43,28 @@ public:
         bloc.insert(bloc.end(), champs, champs + 3);
         if (bloc.size() >= tailleBloc)
             envoyer();
+    }
+    // Sends the samples gathered so far, waiting for room in the queue.
+    void envoyer()
+    {
+        if (bloc.empty())
+            return;
+        std::unique_lock<std::mutex> verrouille(verrou);
+        attente.wait(verrouille, [this] { return file.size() < blocsMax; });
+        file.push_back(std::move(bloc));
+        verrouille.unlock();
+        attente.notify_all();
+        bloc = std::vector<double>();
+        bloc.reserve(tailleBloc);
+    }
+    // Whether every sample sent has been analysed, waiting up to `ms`
+    // milliseconds for it.
+    bool attendre(int ms)
+    {
+        envoyer();
+        std::unique_lock<std::mutex> verrouille(verrou);
+        return attente.wait_for(verrouille, std::chrono::milliseconds(ms),
+                                [this] { return file.empty() && !occupe; });
     }
     // Waits until every sample sent has been analysed.
     void terminer()
@@ -64,20 +92,7 @@ public:
 
 private:
     static constexpr size_t tailleBloc = 3 * 16384;
-    static constexpr size_t blocsMax = 8;
-
-    void envoyer()
-    {
-        if (bloc.empty())
-            return;
-        std::unique_lock<std::mutex> verrouille(verrou);
-        attente.wait(verrouille, [this] { return file.size() < blocsMax; });
-        file.push_back(std::move(bloc));
-        verrouille.unlock();
-        attente.notify_all();
-        bloc = std::vector<double>();
-        bloc.reserve(tailleBloc);
-    }
+    static constexpr size_t blocsMax = 256;
 
     void analyser(const LectureRevue::Reglages& reglages)
     {
@@ -95,10 +110,15 @@ private:
                 return;
             std::vector<double> valeurs = std::move(file.front());
             file.pop_front();
+            occupe = true;
             verrouille.unlock();
             attente.notify_all();
             for (size_t i = 0; i + 2 < valeurs.size(); i += 3)
                 detecteur.ajouterEchantillon(valeurs[i], valeurs[i + 1], valeurs[i + 2]);
+            verrouille.lock();
+            occupe = false;
+            verrouille.unlock();
+            attente.notify_all();
         }
     }
 
@@ -108,6 +128,7 @@ private:
     std::condition_variable attente;
     std::deque<std::vector<double>> file;
     bool fini = false;
+    bool occupe = false; // the detector is on a block taken from the queue
     std::thread fil;
 };
 
@@ -129,15 +150,29 @@ void LectureRevue::run()
     QElapsedTimer chrono;
     chrono.start();
     auto d = std::make_shared<DonneesRevue>();
-    if (lire(*d)) {
+    if (lire(d)) {
         donnees = d;
-        qDebug() << "revue:" << chemin << d->lignes << "lignes," << d->cycles.size() << "cycles en"
-                 << chrono.elapsed() << "ms";
+        qDebug() << "revue:" << chemin << d->lignes << "lignes," << cyclesTrouves.size()
+                 << "cycles en" << chrono.elapsed() << "ms";
     }
 }
 
-bool LectureRevue::lire(DonneesRevue& d)
+std::shared_ptr<const DonneesRevue> LectureRevue::canaux() const
 {
+    std::lock_guard<std::mutex> verrouille(verrou);
+    return lus;
+}
+
+std::shared_ptr<const DonneesRevue> LectureRevue::resultat()
+{
+    if (donnees && donnees->cycles.empty() && !cyclesTrouves.empty())
+        donnees->cycles = std::move(cyclesTrouves);
+    return donnees;
+}
+
+bool LectureRevue::lire(const std::shared_ptr<DonneesRevue>& partage)
+{
+    DonneesRevue& d = *partage;
     LecteurCapture lecteur;
     if (!QFileInfo(chemin).isFile() || !lecteur.ouvrir(chemin)) {
         const QString raison = !QFileInfo::exists(chemin)    ? tr("fichier introuvable")
@@ -152,7 +187,7 @@ bool LectureRevue::lire(DonneesRevue& d)
     d.decalageCo2 = reglages.decalageCo2;
     d.decalageO2 = reglages.decalageO2;
 
-    AnalyseParallele analyse(reglages, d.cycles);
+    AnalyseParallele analyse(reglages, cyclesTrouves);
 
     std::vector<float> valeurs[3];
     const qint64 taille = qMax<qint64>(1, lecteur.taille());
@@ -203,6 +238,7 @@ bool LectureRevue::lire(DonneesRevue& d)
     }
     d.lignes = lecteur.lignesLues();
     // The levels are built while the last blocks are analysed.
+    analyse.envoyer();
     d.finFichier = lecteur.position();
     for (int c = 0; c < 3; ++c) {
         // A first estimate far too short leaves up to half the room unused.
@@ -210,7 +246,24 @@ bool LectureRevue::lire(DonneesRevue& d)
             valeurs[c].shrink_to_fit();
         d.canaux[c] = PyramideMinMax(std::move(valeurs[c]));
     }
+    {
+        // From here on this thread leaves the data alone.
+        std::lock_guard<std::mutex> verrouille(verrou);
+        lus = partage;
+    }
+    emit canauxLus();
+    while (!analyse.attendre(10)) {
+        if (annule.load()) {
+            analyse.abandonner();
+            return false;
+        }
+    }
     analyse.terminer();
+#ifdef __GLIBC__
+    // The queue's blocks, freed, go back to the system rather than stay with
+    // the process until the next reading.
+    malloc_trim(0);
+#endif
     emit progression(1000);
     return !annule.load();
 }

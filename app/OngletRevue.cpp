@@ -186,7 +186,7 @@ QWidget* OngletRevue::creerBas()
     statistiques->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     statistiques->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     // Room for headers of two lines and the two rows.
-    statistiques->setFixedHeight(4 * (fontMetrics().height() + 8) + 4);
+    statistiques->setFixedHeight(5 * (fontMetrics().height() + 6) + 4);
     pile->addWidget(statistiques);
     auto* formes = new QHBoxLayout;
     for (int c = 0; c < 3; ++c) {
@@ -230,12 +230,27 @@ void OngletRevue::ouvrir(const QString& chemin)
     }
     lecture = std::make_unique<LectureRevue>(chemin, reglages);
     connect(lecture.get(), &LectureRevue::progression, progression, &QProgressBar::setValue);
+    connect(lecture.get(), &LectureRevue::canauxLus, this, &OngletRevue::canauxLus);
     connect(lecture.get(), &QThread::finished, this, &OngletRevue::lectureFinie);
     progression->setValue(0);
     progression->show();
     annuler->show();
     fichier->setText(tr("Lecture de %1…").arg(QFileInfo(chemin).fileName()));
     lecture->start();
+}
+
+// The channels of the file being read are drawn at once; its breaths follow.
+void OngletRevue::canauxLus()
+{
+    // The signal of a reading given up for another may still be on its way.
+    auto donnees = lecture ? lecture->canaux() : nullptr;
+    if (!donnees || donnees == revue)
+        return;
+    if (cyclesComplets)
+        precedente = revue;
+    cyclesComplets = false;
+    montrer(donnees);
+    emit canauxMontres(donnees->chemin);
 }
 
 void OngletRevue::lectureFinie()
@@ -248,58 +263,102 @@ void OngletRevue::lectureFinie()
     annuler->hide();
     if (auto donnees = finie->resultat()) {
         cheminLu = donnees->chemin;
-        montrer(donnees);
+        const bool dejaMontre = donnees == revue;
+        cyclesComplets = true;
+        precedente.reset();
+        if (dejaMontre) {
+            montrerCycles();
+            apercu->replot();
+            for (GraphiqueRevue* plot : qAsConst(canaux))
+                plot->replot();
+        } else
+            montrer(donnees);
         emit fichierOuvert(cheminLu);
         return;
     }
-    // The file shown before, if any, stays.
-    fichier->setText(revue ? QFileInfo(revue->chemin).fileName() : QString());
+    // The file shown before, if any, stays, or comes back when the channels
+    // of this one were drawn already.
+    if (!cyclesComplets) {
+        cyclesComplets = true;
+        montrer(std::exchange(precedente, nullptr));
+    }
+    montrerNom();
     if (!finie->annulee())
         QMessageBox::warning(this, tr("Revue"), finie->erreur());
 }
 
+// The channels of a file, the whole of it in view, with its breaths as far
+// as they are found; none at all (null) empties the tab.
 void OngletRevue::montrer(std::shared_ptr<const DonneesRevue> donnees)
 {
     revue = std::move(donnees);
-    std::vector<QPair<double, double>> apnees;
-    for (const Cycle& c : revue->cycles) {
-        if (c.apneePrecedente > 0.0)
-            apnees.push_back({c.debut - c.apneePrecedente, c.debut});
-    }
-    cycles->vider();
-    cycles->ajouter(revue->cycles);
-    for (int colonne = 0; colonne < ModeleCycles::NombreColonnes; ++colonne)
-        tableau->setColumnHidden(colonne, !cycles->colonneSignificative(colonne));
-
     // A channel that never varies is folded away; the breathing one stays.
     QStringList constants;
     for (GraphiqueRevue* plot : qAsConst(canaux)) {
-        const PyramideMinMax& p = revue->canaux[plot->canal()];
-        const bool constant = p.constante();
+        const bool constant = revue && revue->canaux[plot->canal()].constante();
         plot->setVisible(!constant || plot->canal() == 1);
-        if (constant && plot->canal() != 1)
+        if (constant && plot->canal() != 1) {
+            const PyramideMinMax& p = revue->canaux[plot->canal()];
             constants << QStringLiteral("%1 (%2)")
                              .arg(QString::fromLatin1(nomsCanaux[plot->canal()]))
                              .arg(p.taille() ? double(p.valeur(0)) : 0.0);
-        plot->setDonnees(revue, apnees);
+        }
+        plot->setDonnees(revue, {});
     }
-    // One time axis, under the lowest channel shown.
+    // One time axis's labels, under the lowest channel shown.
     GraphiqueRevue* dernier = nullptr;
     for (GraphiqueRevue* plot : qAsConst(canaux))
         dernier = plot->isVisibleTo(graphiques) ? plot : dernier;
     for (GraphiqueRevue* plot : qAsConst(canaux))
-        plot->enableAxis(QwtPlot::xBottom, plot == dernier);
+        plot->setEtiquettesTemps(plot == dernier);
     replies->setVisible(!constants.isEmpty());
     replies->setText(
         tr("Canaux constants, repliés : %1").arg(constants.join(QStringLiteral(", "))));
-    apercu->setDonnees(revue, apnees);
-    const double duree = revue->duree();
-    fichier->setText(tr("%1 — %2, %n cycle(s)", nullptr, int(revue->cycles.size()))
-                         .arg(QFileInfo(revue->chemin).fileName(), ModeleCycles::temps(duree)));
-    exporterCyclesBouton->setEnabled(true);
+    apercu->setDonnees(revue, {});
     setSelection(0.0, 0.0);
-    setVue(0.0, duree);
+    montrerCycles();
+    setVue(0.0, revue ? revue->duree() : 1.0);
     aligner();
+}
+
+// The breaths of the file shown: the table, the apneas (drawn at the plots'
+// next replot), the file's line, the exports of breaths.
+void OngletRevue::montrerCycles()
+{
+    std::vector<QPair<double, double>> apnees;
+    cycles->vider();
+    if (revue) {
+        for (const Cycle& c : revue->cycles) {
+            if (c.apneePrecedente > 0.0)
+                apnees.push_back({c.debut - c.apneePrecedente, c.debut});
+        }
+        cycles->ajouter(revue->cycles);
+    }
+    for (int colonne = 0; colonne < ModeleCycles::NombreColonnes; ++colonne)
+        tableau->setColumnHidden(colonne, !cycles->colonneSignificative(colonne));
+    for (GraphiqueRevue* plot : qAsConst(canaux))
+        plot->setApnees(apnees);
+    apercu->setApnees(apnees);
+    montrerNom();
+    exporterCyclesBouton->setEnabled(revue && cyclesComplets);
+    // A selection made while the breaths were being found is summed up again.
+    if (selFin > selDebut)
+        montrerSelection();
+}
+
+// The file shown, its length and its breaths, or that they are being found.
+void OngletRevue::montrerNom()
+{
+    if (!revue)
+        fichier->clear();
+    else if (!cyclesComplets)
+        fichier->setText(
+            tr("%1 — %2, recherche des cycles…")
+                .arg(QFileInfo(revue->chemin).fileName(), ModeleCycles::temps(revue->duree())));
+    else
+        fichier->setText(
+            tr("%1 — %2, %n cycle(s)", nullptr, int(revue->cycles.size()))
+                .arg(QFileInfo(revue->chemin).fileName(), ModeleCycles::temps(revue->duree())));
 }
 
 // The stacked plots' time axes line up whatever the widths of their labels.

@@ -54,7 +54,10 @@ public:
 
 signals:
     void exportDemande();
-    // Once a file is read and shown.
+    // Once the channels of a file being read are drawn, before its breaths
+    // are all found.
+    void canauxMontres(const QString& chemin);
+    // Once a file is read and shown, its breaths in the table.
     void fichierOuvert(const QString& chemin);
 
 public slots:
@@ -74,8 +77,11 @@ private:
     QWidget* creerGraphiques();
     QWidget* creerBas();
     void choisirFichier();
+    void canauxLus();
     void lectureFinie();
     void montrer(std::shared_ptr<const DonneesRevue> donnees);
+    void montrerCycles();
+    void montrerNom();
     void ajusterEchelles();
     void aligner();
     void zoomer(double centre, double facteur);
@@ -88,6 +94,10 @@ private:
     LectureRevue::Reglages reglages;
     std::unique_ptr<LectureRevue> lecture;
     std::shared_ptr<const DonneesRevue> revue;
+    // Whether the breaths of `revue` are all found; while they are not, the
+    // file shown before, to show again if the reading is given up.
+    bool cyclesComplets = true;
+    std::shared_ptr<const DonneesRevue> precedente;
     QString cheminLu; // read again when the detector's settings change
     double echelles[3][2] = {{-20, 70}, {45, 65}, {-15, 15}};
     double vueDebut = 0.0, vueFin = 1.0;

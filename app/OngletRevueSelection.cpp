@@ -123,7 +123,7 @@ void OngletRevue::montrerSelection()
 {
     const std::vector<Cycle> dedans = cyclesSelection();
     const bool active = revue && selFin > selDebut;
-    exporterSelectionBouton->setEnabled(active);
+    exporterSelectionBouton->setEnabled(active && cyclesComplets);
     QList<int> colonnes;
     for (int colonne = ModeleCycles::Duree; colonne < ModeleCycles::NombreColonnes; ++colonne) {
         if (cycles->colonneSignificative(colonne))
@@ -195,7 +195,7 @@ void OngletRevue::exporterSelection()
     exporterSelectionBouton->setEnabled(false);
     connect(veille, &QFutureWatcher<QString>::finished, this, [this, veille] {
         veille->deleteLater();
-        exporterSelectionBouton->setEnabled(revue && selFin > selDebut);
+        exporterSelectionBouton->setEnabled(revue && cyclesComplets && selFin > selDebut);
         if (!veille->result().isEmpty())
             QMessageBox::warning(this, tr("Avertissement"), veille->result());
     });

@@ -119,12 +119,15 @@ int main(int argc, char* argv[])
 
     QElapsedTimer chrono;
     double premiereImage = 0.0, tableau = 0.0;
-    QObject::connect(onglet, &OngletRevue::fichierOuvert, &application, [&] {
-        // The table is filled before the signal; the plots are drawn here.
-        tableau = chrono.nsecsElapsed() * 1e-6;
+    QObject::connect(onglet, &OngletRevue::canauxMontres, &application, [&] {
+        // The plots are given their data before the signal; drawn here.
         for (auto* plot : onglet->findChildren<GraphiqueRevue*>())
             plot->canvas()->repaint();
         premiereImage = chrono.nsecsElapsed() * 1e-6;
+    });
+    QObject::connect(onglet, &OngletRevue::fichierOuvert, &application, [&] {
+        // The table is filled before the signal.
+        tableau = chrono.nsecsElapsed() * 1e-6;
         application.quit();
     });
     // The window's longest wait between two ticks of a 10 ms timer while the
@@ -190,6 +193,9 @@ int main(int argc, char* argv[])
                 plot->canvas()->repaint();
             deplacements.push_back(t.nsecsElapsed() * 1e-6);
         }
+        // What the last view of each level looked like, for a person to check.
+        fenetre.grab().save(
+            QDir::temp().filePath(QStringLiteral("revue_bench_%1s.png").arg(largeur)));
         sortie << QString::number(largeur, 'f', 0).rightJustified(10) << "  "
                << QString::number(mediane(zooms), 'f', 1) << " / "
                << QString::number(*std::max_element(zooms.begin(), zooms.end()), 'f', 1)

@@ -1,13 +1,15 @@
 // A stretch of a capture read for the review, written out: its lines are the
 // file's bytes whatever the line ends, a last line without a line feed or a
 // line of megabytes (a byte-order mark is the file's, not its first line's);
-// the capture read is never replaced.
+// the capture read is never replaced. The reading gives out the channels
+// before the breaths.
 #include "ExtraitCapture.h"
 #include "DonneesRevue.h"
 #include "LectureRevue.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 
 namespace {
 
@@ -128,6 +130,48 @@ private slots:
         QVERIFY(!ExtraitCapture::ecrire(*donnees, 10, 20, lien, {}).isEmpty());
         QVERIFY(fichier.open(QIODevice::ReadOnly));
         QCOMPARE(fichier.readAll(), contenu);
+    }
+
+    // The channels are given out first, without breaths; resultat() then adds
+    // the breaths to the same data. A reading given up while the breaths are
+    // still being found gives nothing, and no message.
+    void channelsComeBeforeTheBreaths()
+    {
+        const QString source = dossier.filePath(QStringLiteral("etapes.csv"));
+        QFile fichier(source);
+        QVERIFY(fichier.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 6000; ++i)
+            fichier.write("0;" + QByteArray::number(55.0 + 5.0 * std::sin(i * M_PI / 200.0)) +
+                          ";0\n");
+        fichier.close();
+        for (const bool abandon : {false, true}) {
+            LectureRevue lecture(source, LectureRevue::Reglages());
+            std::shared_ptr<const DonneesRevue> canaux;
+            size_t cyclesAuxCanaux = 1;
+            // On the reading thread, as the channels are given out.
+            connect(
+                &lecture, &LectureRevue::canauxLus, this,
+                [&] {
+                    canaux = lecture.canaux();
+                    cyclesAuxCanaux = canaux ? canaux->cycles.size() : 1;
+                    if (abandon)
+                        lecture.annuler();
+                },
+                Qt::DirectConnection);
+            lecture.start();
+            QVERIFY(lecture.wait(30000));
+            QVERIFY(canaux);
+            QCOMPARE(canaux->lignes, qint64(6000));
+            QCOMPARE(cyclesAuxCanaux, size_t(0));
+            const auto donnees = lecture.resultat();
+            if (abandon) {
+                QVERIFY(!donnees);
+                QCOMPARE(lecture.erreur(), QString());
+            } else {
+                QCOMPARE(donnees, canaux);
+                QVERIFY(donnees->cycles.size() > 10);
+            }
+        }
     }
 };
 

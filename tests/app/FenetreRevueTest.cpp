@@ -21,6 +21,7 @@
 #include <QAbstractButton>
 #include <QImage>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -102,10 +103,10 @@ private:
     QStringList ouvrir(const QString& nom)
     {
         DialogueAutomatique dialogue(nom);
-        const auto avant = onglet()->donnees();
+        QSignalSpy ouvert(onglet(), &OngletRevue::fichierOuvert);
         QTest::mouseClick(controle<QAbstractButton>("btnOuvrirRevue"), Qt::LeftButton);
-        const bool fini = QTest::qWaitFor(
-            [&] { return onglet()->donnees() != avant || !dialogue.boites.isEmpty(); }, 20000);
+        const bool fini =
+            QTest::qWaitFor([&] { return !ouvert.isEmpty() || !dialogue.boites.isEmpty(); }, 20000);
         return fini ? dialogue.boites : QStringList{QStringLiteral("nothing happened")};
     }
 
@@ -138,10 +139,26 @@ private slots:
         QVERIFY(fichier.open(QIODevice::WriteOnly));
         fichier.write(contenu);
         fichier.close();
+        // The channels are drawn first, over the whole file, before the
+        // breaths are all found; the table cannot be exported until they are.
+        int lignesAuxCanaux = -1;
+        bool exportAuxCanaux = true;
+        double finAuxCanaux = 0.0;
+        const auto montres = connect(onglet(), &OngletRevue::canauxMontres, this, [&] {
+            lignesAuxCanaux = onglet()->modele()->rowCount();
+            exportAuxCanaux = controle<QAbstractButton>("btnExporterCyclesRevue")->isEnabled();
+            finAuxCanaux =
+                controle<GraphiqueRevue>("revueO2")->axisScaleDiv(QwtPlot::xBottom).upperBound();
+        });
         boites = ouvrir("revue.csv");
+        disconnect(montres);
         QCOMPARE(boites, QStringList());
         const auto donnees = onglet()->donnees();
         QVERIFY(donnees);
+        QCOMPARE(lignesAuxCanaux, 0);
+        QVERIFY(!exportAuxCanaux);
+        QCOMPARE(finAuxCanaux, donnees->duree());
+        QVERIFY(controle<QAbstractButton>("btnExporterCyclesRevue")->isEnabled());
 
         // The table is souffles' own, apnea included.
         ModeleCycles* modele = onglet()->modele();
@@ -159,7 +176,13 @@ private slots:
         QCOMPARE(courbesVisibles().size(), 2);
         QVERIFY(!controle<GraphiqueRevue>("revueFlux")->isVisible());
         QVERIFY(controle<QLabel>("canauxReplies")->text().contains("Flux"));
+        // Stacked on one time axis: every canvas spans the overview's pixels.
+        QWidget* apercu = controle<GraphiqueRevue>("apercuRevue")->canvas();
+        const QRect etendue(apercu->mapTo(fenetre.get(), QPoint()), apercu->size());
         for (GraphiqueRevue* plot : courbesVisibles()) {
+            const QPoint coin = plot->canvas()->mapTo(fenetre.get(), QPoint());
+            QCOMPARE(coin.x(), etendue.x());
+            QCOMPARE(plot->canvas()->width(), etendue.width());
             QCOMPARE(plot->axisScaleDiv(QwtPlot::xBottom).lowerBound(), 0.0);
             QCOMPARE(plot->axisScaleDiv(QwtPlot::xBottom).upperBound(), donnees->duree());
         }
