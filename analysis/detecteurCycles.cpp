@@ -543,7 +543,7 @@ bool detecteurCycles::estBosse() const
     if (nbDurees == 0 || nbAmplitudes == 0)
         return false;
     const bool tot = debutCycle - attente.debut < partBosse * mediane(durees, nbDurees);
-    return tot && extremum - creux < profondeurBosse * mediane(amplitudes, nbAmplitudes);
+    return tot && extremum - creux < profondeurBosse * amplitudeMediane;
 }
 
 // A short shallow breath right before a deep one (a hump late in an
@@ -553,7 +553,7 @@ bool detecteurCycles::estPrelude() const
 {
     if (nbDurees == 0 || nbAmplitudes < 2)
         return false;
-    const double profondeur = profondeurBosse * mediane(amplitudes, nbAmplitudes);
+    const double profondeur = profondeurBosse * amplitudeMediane;
     const bool court = debutCycle - attente.debut < partBosse * mediane(durees, nbDurees);
     return court && derniereAmplitude() < profondeur && extremum - creux >= profondeur;
 }
@@ -563,6 +563,8 @@ void detecteurCycles::joindrePrelude()
     debutCycle = attente.debut;
     apneeDuCycle = attente.apnee;
     attente.active = false;
+    // The shallow breath's depth is no breath's: the deep one's, measured
+    // right after, takes its place in the ring (and in the median).
     prochaineAmplitude = (prochaineAmplitude + 4) % 5;
     --nbAmplitudes;
 }
