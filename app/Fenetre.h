@@ -42,6 +42,9 @@ public:
     // running estimation is waited for. Called on close and by the destructor;
     // calling it again does nothing.
     void arreterAcquisition();
+    // Captures live from `port` as soon as the first list of sources is shown,
+    // as the operator typing it in « Source » and pressing « Capturer » would.
+    void capturerDepuis(const QString& port);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -87,6 +90,7 @@ private:
     acquisition* acq;
     QThread* threadAcq;
     calculPeriode* calcPeriode;
+    QString sourceDemandee;     // captured from once the first list of sources is shown
     detecteurCycles* detecteur; // breath by breath, fed on the acquisition thread
     OngletMoyennes* ongletMoyennes = nullptr;
     OngletRevue* ongletRevue = nullptr;          // a whole capture file at once

@@ -39,6 +39,16 @@ void Fenetre::getPortsSeriesList(QStringList ports)
         }
     }
     ui->source->setCurrentIndex(retenu);
+    if (!sourceDemandee.isEmpty() && !ui->btnCapturer->isChecked()) {
+        ui->source->setEditText(sourceDemandee);
+        ui->btnCapturer->setChecked(true);
+    }
+    sourceDemandee.clear();
+}
+
+void Fenetre::capturerDepuis(const QString& port)
+{
+    sourceDemandee = port;
 }
 
 void Fenetre::capture(bool start)

@@ -26,6 +26,7 @@ bool aideOuVersion(int argc, char* argv[])
 }
 
 const char* const kDocuments = "--documents";
+const char* const kCapturer = "--capturer";
 
 // The few texts of Qt's option parser that its French translation leaves in
 // English.
@@ -78,6 +79,15 @@ bool demande(int argc, char* argv[], const char* option)
     return false;
 }
 
+// The value that follows `option`, empty without one.
+QString valeur(int argc, char* argv[], const char* option)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], option) == 0)
+            return QString::fromLocal8Bit(argv[i + 1]);
+    return QString();
+}
+
 void repondre(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
@@ -98,6 +108,12 @@ void repondre(int argc, char* argv[])
         QCoreApplication::translate("main", "Enregistre les captures dans le dossier Station "
                                             "des documents de l'utilisateur (créé au besoin), "
                                             "comme depuis le menu des applications.")));
+    options.addOption(QCommandLineOption(
+        QString::fromLatin1(kCapturer + 2),
+        QCoreApplication::translate("main", "Capture en direct depuis PORT dès l'ouverture, "
+                                            "comme en le choisissant dans « Source » puis en "
+                                            "appuyant sur « Capturer »."),
+        QStringLiteral("PORT")));
     // -help is one word, not -h -e -l -p.
     options.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     options.addHelpOption();
@@ -126,6 +142,9 @@ int main(int argc, char* argv[])
     int code = 0;
     {
         Fenetre fenetre;
+        const QString source = valeur(argc, argv, kCapturer);
+        if (!source.isEmpty())
+            fenetre.capturerDepuis(source);
         fenetre.show();
         code = application.exec();
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the station and its instrument simulator, then runs
 # both: the simulator streams a breathing trace on a new pseudo-terminal and the
-# station opens with that port offered as a live source. Closing the station stops
+# station opens capturing from it. Closing the station stops
 # the simulator. Without a display the station runs under a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,10 +19,10 @@ trap 'kill "$simulator" 2>/dev/null || true; rm -f "$fifo"' EXIT
 read -r port < "$fifo"
 cat "$fifo" > /dev/null &
 
-echo "Source à choisir dans la station : $port (tapez-le dans « Source » puis appuyez sur « Capturer »)"
+echo "La station capture depuis le simulateur, sur $port"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  build/app/station
+  build/app/station --capturer "$port"
 else
-  xvfb-run -a -s "-screen 0 1600x1000x24" build/app/station
+  xvfb-run -a -s "-screen 0 1600x1000x24" build/app/station --capturer "$port"
 fi

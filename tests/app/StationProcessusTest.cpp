@@ -74,8 +74,16 @@ class StationProcessusTest : public QObject
     Q_OBJECT
 
 private slots:
+    void closingTheWindowDuringACaptureEndsCleanly_data()
+    {
+        QTest::addColumn<bool>("enLigneDeCommande");
+        QTest::newRow("port typed, « Capturer » pressed") << false;
+        QTest::newRow("--capturer PORT") << true;
+    }
+
     void closingTheWindowDuringACaptureEndsCleanly()
     {
+        QFETCH(bool, enLigneDeCommande);
         if (QStandardPaths::findExecutable("xdotool").isEmpty())
             QSKIP("xdotool is not installed");
         QTemporaryDir dossier;
@@ -96,7 +104,8 @@ private slots:
         environnement.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("none"));
         station.setProcessEnvironment(environnement);
         station.setProcessChannelMode(QProcess::ForwardedChannels);
-        station.start(QStringLiteral(STATION_PROGRAMME), QStringList());
+        station.start(QStringLiteral(STATION_PROGRAMME),
+                      enLigneDeCommande ? QStringList{"--capturer", port} : QStringList());
         QVERIFY(station.waitForStarted());
         const QString fenetre =
             lancer("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Dorvane"})
@@ -106,10 +115,12 @@ private slots:
 
         // The source selector has the keyboard focus first: type the port, then
         // move to « Capturer » and press it.
-        QVERIFY(xdotool({"windowfocus", "--sync", fenetre}));
-        QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
-        QVERIFY(xdotool({"type", "--delay", "5", port}));
-        QVERIFY(xdotool({"key", "Tab", "Tab", "space"}));
+        if (!enLigneDeCommande) {
+            QVERIFY(xdotool({"windowfocus", "--sync", fenetre}));
+            QVERIFY(xdotool({"key", "--clearmodifiers", "ctrl+a"}));
+            QVERIFY(xdotool({"type", "--delay", "5", port}));
+            QVERIFY(xdotool({"key", "Tab", "Tab", "space"}));
+        }
 
         // Samples reach the numbered capture file while the capture runs.
         const QDir ici(dossier.path());
