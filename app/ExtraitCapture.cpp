@@ -24,6 +24,21 @@ bool memeFichier(const QString& a, const QString& b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// Moves `p` past up to `reste` line feeds before `fin`, counting them off;
+// a line the block cuts leaves `p` at `fin`, its end still to come.
+void passerLignes(const char*& p, const char* fin, qint64& reste)
+{
+    while (reste > 0 && p < fin) {
+        const char* saut = static_cast<const char*>(std::memchr(p, '\n', size_t(fin - p)));
+        if (!saut) {
+            p = fin;
+            return;
+        }
+        p = saut + 1;
+        --reste;
+    }
+}
+
 } // namespace
 
 QString ExtraitCapture::nomTableCycles(const QString& capture)
@@ -71,25 +86,10 @@ QString ExtraitCapture::ecrire(const DonneesRevue& d, qint64 premiere, qint64 fi
         position += bloc.size();
         const char* p = bloc.constData();
         const char* const finBloc = p + bloc.size();
-        while (aSauter > 0 && p < finBloc) {
-            const char* saut = static_cast<const char*>(std::memchr(p, '\n', size_t(finBloc - p)));
-            if (!saut) {
-                p = finBloc;
-                break;
-            }
-            p = saut + 1;
-            --aSauter;
-        }
+        passerLignes(p, finBloc, aSauter);
         const char* debutCopie = p;
-        while (aSauter == 0 && aCopier > 0 && p < finBloc) {
-            const char* saut = static_cast<const char*>(std::memchr(p, '\n', size_t(finBloc - p)));
-            if (!saut) {
-                p = finBloc;
-                break;
-            }
-            p = saut + 1;
-            --aCopier;
-        }
+        if (aSauter == 0)
+            passerLignes(p, finBloc, aCopier);
         if (p > debutCopie && sortie.write(debutCopie, p - debutCopie) != p - debutCopie)
             break;
     }

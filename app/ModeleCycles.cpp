@@ -206,13 +206,21 @@ Statistique ModeleCycles::statistique(int colonne, int nombre) const
     // The apneas are not a measure of every breath: no mean over the others.
     if (colonne == Apnee)
         return Statistique::de({});
-    const bool volume = colonne == VolumeInspire || colonne == VolumeExpire;
     const size_t depuis = tous.size() - std::min(tous.size(), size_t(std::max(nombre, 0)));
+    return statistique(tous.data() + depuis, tous.data() + tous.size(), colonne);
+}
+
+Statistique ModeleCycles::statistique(const Cycle* premier, const Cycle* fin, int colonne)
+{
+    const bool volume = colonne == VolumeInspire || colonne == VolumeExpire;
     std::vector<double> valeurs;
-    valeurs.reserve(tous.size() - depuis);
-    for (size_t i = depuis; i < tous.size(); ++i) {
-        if (!volume || tous[i].fluxPresent)
-            valeurs.push_back(valeur(tous[i], colonne));
+    valeurs.reserve(size_t(fin - premier));
+    for (const Cycle* c = premier; c != fin; ++c) {
+        if (volume && !c->fluxPresent)
+            continue;
+        if (colonne == Apnee && c->apneePrecedente <= 0.0)
+            continue;
+        valeurs.push_back(valeur(*c, colonne));
     }
     return Statistique::de(valeurs);
 }

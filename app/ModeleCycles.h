@@ -57,8 +57,12 @@ public:
     static QString temps(double secondes);
     static QString texte(int colonne, double valeur);
 
-    // Mean and standard deviation of a column over the last `nombre` breaths.
+    // Mean and standard deviation of a column over the last `nombre` breaths;
+    // none for the apneas, which the last breaths need not have had.
     Statistique statistique(int colonne, int nombre) const;
+    // The same over the breaths from `premier` to `fin`: the volumes of the
+    // breaths that carried a flow, the apneas where there was one.
+    static Statistique statistique(const Cycle* premier, const Cycle* fin, int colonne);
 
 signals:
     // The CO2 or Flux channel was seen to carry a signal for the first time.

@@ -166,6 +166,19 @@ QWidget* OngletMoyennes::creerGraphiques()
     return graphiques;
 }
 
+void OngletMoyennes::preparerTableau(QTableView* vue, ModeleCycles* modele)
+{
+    vue->setModel(modele);
+    vue->setSelectionBehavior(QAbstractItemView::SelectRows);
+    vue->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    vue->setAlternatingRowColors(true);
+    vue->setWordWrap(false);
+    // Fixed row heights keep a table of a day's breaths as quick as a short one.
+    vue->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    vue->verticalHeader()->setDefaultSectionSize(vue->fontMetrics().height() + 6);
+    vue->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+}
+
 QWidget* OngletMoyennes::creerTableau()
 {
     auto* zone = new QWidget(this);
@@ -175,15 +188,7 @@ QWidget* OngletMoyennes::creerTableau()
 
     tableau = new QTableView(zone);
     tableau->setObjectName(QStringLiteral("tableauCycles"));
-    tableau->setModel(cycles);
-    tableau->setSelectionBehavior(QAbstractItemView::SelectRows);
-    tableau->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    tableau->setAlternatingRowColors(true);
-    tableau->setWordWrap(false);
-    // Fixed row heights keep a table of a day's breaths as quick as a short one.
-    tableau->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    tableau->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    tableau->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    preparerTableau(tableau, cycles);
     tableau->setMinimumHeight(4 * tableau->verticalHeader()->defaultSectionSize());
     pile->addWidget(tableau, 1);
 
@@ -413,22 +418,22 @@ void OngletMoyennes::exporterCycles()
     const QString filtres = tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
     const QString nomFichier = QFileDialog::getSaveFileName(
         this, tr("Exporter les cycles"), nomPropose(QDateTime::currentDateTime()), filtres);
-    if (nomFichier.isEmpty())
-        return;
-    auto* veille = new QFutureWatcher<bool>(this);
-    connect(veille, &QFutureWatcher<bool>::finished, this, [this, veille, nomFichier] {
-        veille->deleteLater();
-        if (!veille->result())
-            QMessageBox::warning(this, tr("Avertissement"),
-                                 tr("Impossible d'écrire le fichier %1").arg(nomFichier));
-    });
-    veille->setFuture(ecrireCycles(nomFichier));
+    if (!nomFichier.isEmpty())
+        exporterTable(this, nomFichier, tousLesCycles(), fichierSource);
 }
 
-QFuture<bool> OngletMoyennes::ecrireCycles(const QString& nomFichier) const
+void OngletMoyennes::exporterTable(QWidget* fenetre, const QString& nomFichier,
+                                   const std::vector<Cycle>& cycles, const QString& fichierSource)
 {
-    return QtConcurrent::run(&OngletMoyennes::ecrireTable, nomFichier, tousLesCycles(),
-                             fichierSource);
+    auto* veille = new QFutureWatcher<bool>(fenetre);
+    connect(veille, &QFutureWatcher<bool>::finished, fenetre, [fenetre, veille, nomFichier] {
+        veille->deleteLater();
+        if (!veille->result())
+            QMessageBox::warning(fenetre, tr("Avertissement"),
+                                 tr("Impossible d'écrire le fichier %1").arg(nomFichier));
+    });
+    veille->setFuture(
+        QtConcurrent::run(&OngletMoyennes::ecrireTable, nomFichier, cycles, fichierSource));
 }
 
 bool OngletMoyennes::ecrireTable(const QString& nomFichier, const std::vector<Cycle>& tous,

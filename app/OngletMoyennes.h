@@ -3,7 +3,6 @@
 #include "Cycle.h"
 #include "FormeCycle.h"
 
-#include <QFuture>
 #include <QVector>
 #include <QWidget>
 #include <vector>
@@ -42,11 +41,17 @@ public:
     double frequenceMoyenne() const;
     // Every breath received, shown or waiting behind a pause, oldest first.
     std::vector<Cycle> tousLesCycles() const;
-    // Writes the breath table to a CSV file away from the window's thread.
-    QFuture<bool> ecrireCycles(const QString& nomFichier) const;
+    // Writes a breath table to a CSV file.
     static bool ecrireTable(const QString& nomFichier, const std::vector<Cycle>& cycles,
                             const QString& fichierSource);
+    // Writes `cycles` as ecrireTable() does, away from the window's thread,
+    // and tells the operator over `fenetre` when the file cannot be written.
+    static void exporterTable(QWidget* fenetre, const QString& nomFichier,
+                              const std::vector<Cycle>& cycles, const QString& fichierSource);
     static QString nomPropose(const QDateTime& moment);
+    // A view of breaths as this tab shows them: whole rows, read only, quick
+    // with a day's breaths.
+    static void preparerTableau(QTableView* vue, ModeleCycles* modele);
 
 signals:
     // The mean rate of the last `nombre` breaths.

@@ -7,6 +7,7 @@
 #include "GraphiqueCycleMoyen.h"
 #include "GraphiqueRevue.h"
 #include "ModeleCycles.h"
+#include "OngletMoyennes.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -151,15 +152,8 @@ QWidget* OngletRevue::creerBas()
     auto* bas = new QSplitter(Qt::Horizontal, this);
     tableau = new QTableView(bas);
     tableau->setObjectName(QStringLiteral("tableauRevue"));
-    tableau->setModel(cycles);
-    tableau->setSelectionBehavior(QAbstractItemView::SelectRows);
+    OngletMoyennes::preparerTableau(tableau, cycles);
     tableau->setSelectionMode(QAbstractItemView::SingleSelection);
-    tableau->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    tableau->setAlternatingRowColors(true);
-    tableau->setWordWrap(false);
-    tableau->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    tableau->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    tableau->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     connect(tableau, &QTableView::clicked, this,
             [this](const QModelIndex& index) { centrerCycle(index.row()); });
     connect(tableau->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

@@ -134,13 +134,8 @@ void OngletRevue::montrerSelection()
         statistiques->setHorizontalHeaderItem(
             i, new QTableWidgetItem(
                    cycles->headerData(colonnes[i], Qt::Horizontal, Qt::DisplayRole).toString()));
-        std::vector<double> valeurs;
-        for (const Cycle& c : dedans)
-            valeurs.push_back(ModeleCycles::valeur(c, colonnes[i]));
-        // An apnea is in the mean only where there was one.
-        if (colonnes[i] == ModeleCycles::Apnee)
-            valeurs.erase(std::remove(valeurs.begin(), valeurs.end(), 0.0), valeurs.end());
-        const Statistique s = Statistique::de(valeurs);
+        const Statistique s =
+            ModeleCycles::statistique(dedans.data(), dedans.data() + dedans.size(), colonnes[i]);
         const QString textes[2] = {
             s.nombre > 0 ? ModeleCycles::texte(colonnes[i], s.moyenne) : QString(),
             s.nombre > 1 ? ModeleCycles::texte(colonnes[i], s.ecartType) : QString()};
@@ -219,13 +214,5 @@ void OngletRevue::exporterCycles()
                                  .arg(QFileInfo(nom).fileName()));
         return;
     }
-    auto* veille = new QFutureWatcher<bool>(this);
-    connect(veille, &QFutureWatcher<bool>::finished, this, [this, veille, nom] {
-        veille->deleteLater();
-        if (!veille->result())
-            QMessageBox::warning(this, tr("Avertissement"),
-                                 tr("Impossible d'écrire le fichier %1").arg(nom));
-    });
-    veille->setFuture(QtConcurrent::run(&OngletMoyennes::ecrireTable, nom, cycles->cycles(),
-                                        QFileInfo(revue->chemin).fileName()));
+    OngletMoyennes::exporterTable(this, nom, cycles->cycles(), QFileInfo(revue->chemin).fileName());
 }

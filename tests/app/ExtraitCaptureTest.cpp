@@ -6,26 +6,13 @@
 #include "ExtraitCapture.h"
 #include "DonneesRevue.h"
 #include "LectureRevue.h"
+#include "ScenarioFenetre.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 
 namespace {
-
-// The lines of a file with their line ends.
-QList<QByteArray> lignesBrutes(const QByteArray& contenu)
-{
-    QList<QByteArray> resultat;
-    int debut = 0;
-    while (debut < contenu.size()) {
-        const int fin = contenu.indexOf('\n', debut);
-        const int apres = fin < 0 ? contenu.size() : fin + 1;
-        resultat << contenu.mid(debut, apres - debut);
-        debut = apres;
-    }
-    return resultat;
-}
 
 std::shared_ptr<const DonneesRevue> lire(const QString& chemin)
 {

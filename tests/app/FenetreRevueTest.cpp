@@ -43,20 +43,6 @@ QByteArray tableSouffles(const QString& capture)
     return souffles.readAllStandardOutput();
 }
 
-// The lines of a file with their line ends, as they are in it.
-QList<QByteArray> lignesBrutes(const QByteArray& contenu)
-{
-    QList<QByteArray> resultat;
-    int debut = 0;
-    while (debut < contenu.size()) {
-        const int fin = contenu.indexOf('\n', debut);
-        const int apres = fin < 0 ? contenu.size() : fin + 1;
-        resultat << contenu.mid(debut, apres - debut);
-        debut = apres;
-    }
-    return resultat;
-}
-
 // Breathing from the simulator, 25 s without a breath, breathing again; CO2
 // follows O2, Flux stays 0. Lines end in CR LF as the instrument's do.
 QByteArray captureAvecApnee()

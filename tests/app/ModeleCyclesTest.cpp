@@ -71,6 +71,18 @@ private slots:
         s = modele.statistique(ModeleCycles::Duree, 1);
         QCOMPARE(s.ecartType, 0.0);
         QCOMPARE(ModeleCycles().statistique(ModeleCycles::Duree, 8).nombre, 0);
+
+        // Over a stretch (a review's selection): the apneas where there was one.
+        std::vector<Cycle> plage = modele.cycles();
+        plage[1].apneePrecedente = 12.0;
+        plage[3].apneePrecedente = 14.0;
+        s = ModeleCycles::statistique(plage.data(), plage.data() + plage.size(),
+                                      ModeleCycles::Apnee);
+        QCOMPARE(s.nombre, 2);
+        QCOMPARE(s.moyenne, 13.0);
+        s = ModeleCycles::statistique(plage.data(), plage.data() + plage.size(),
+                                      ModeleCycles::VolumeInspire);
+        QCOMPARE(s.nombre, 2);
     }
 
     void oldestLeaveBeyondTheCapacity()

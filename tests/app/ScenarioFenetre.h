@@ -41,6 +41,20 @@ inline QList<QByteArray> lignes(const QByteArray& texte)
     return resultat;
 }
 
+// The lines of a file with their line ends, as they are in it.
+inline QList<QByteArray> lignesBrutes(const QByteArray& contenu)
+{
+    QList<QByteArray> resultat;
+    int debut = 0;
+    while (debut < contenu.size()) {
+        const int fin = contenu.indexOf('\n', debut);
+        const int apres = fin < 0 ? contenu.size() : fin + 1;
+        resultat << contenu.mid(debut, apres - debut);
+        debut = apres;
+    }
+    return resultat;
+}
+
 // After a click that starts a capture with `avant` capture files here: empty once
 // the port is open (its file appears), else the text of the refusal's box, closed
 // at once so that the scenario fails now with the reason, not at its timeout.
