@@ -154,10 +154,7 @@ void detecteurCycles::setDecalages(double decalageCo2, double decalageO2)
 
 void detecteurCycles::reinitialiser()
 {
-    manquantes.oublier();
-    for (double& somme : sommeGroupe)
-        somme = 0.0;
-    dansGroupe = 0;
+    oublierEntree();
     entres = 0;
     signeInspiratoire = 0;
     nbDurees = prochaineDuree = 0;
@@ -169,15 +166,22 @@ void detecteurCycles::reinitialiser()
 
 void detecteurCycles::interrompre(double secondes)
 {
-    manquantes.oublier();
-    for (double& somme : sommeGroupe)
-        somme = 0.0;
-    dansGroupe = 0;
+    oublierEntree();
     if (fe > 0.0 && secondes > 0.0 && std::isfinite(secondes))
         entres += qint64(std::llround(secondes * fe));
     reprendrePipeline();
     finirApnee();
     coupure = true;
+}
+
+// The last sound values and the group being averaged belong to samples
+// before a reset or a gap.
+void detecteurCycles::oublierEntree()
+{
+    manquantes.oublier();
+    for (double& somme : sommeGroupe)
+        somme = 0.0;
+    dansGroupe = 0;
 }
 
 // Starts the detection again from the next sample, on the same clock: what

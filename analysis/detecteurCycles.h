@@ -131,6 +131,7 @@ private:
     void retenirExtremum(double x);
     void finirApnee();
     void surveillerApnee();
+    void oublierEntree();
     void reprendrePipeline();
     int fente(qint64 indice) const { return int(indice % capacite); }
 
