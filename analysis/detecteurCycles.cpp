@@ -241,6 +241,11 @@ void detecteurCycles::ajouterEchantillon(double valeurCo2, double valeurO2, doub
         traiterEchantillon(valeurs);
 }
 
+double detecteurCycles::debutEnCours() const
+{
+    return inspirationConnue ? debutCycle / fe + origineTemps + avanceGroupe : -1.0;
+}
+
 // Above the analysis rate, each group of `facteur` samples becomes its mean.
 bool detecteurCycles::decimer(double valeurs[3])
 {
@@ -442,12 +447,22 @@ void detecteurCycles::traiterLisse(double x)
         // inspiration, not its end.
         if (x > extremum) {
             retenirExtremum(x);
-        } else if (x < extremum - seuil && x < 0.5 * (extremum + creux)) {
+        } else if (x < extremum - seuil && x < milieuMontee()) {
             debutExpiration();
         }
         break;
     }
     surveillerApnee();
+}
+
+// The middle of the rise under way, the rise counted from its trough but no
+// deeper than the recent breaths' median depth: the undershoot after a sigh,
+// or a step of the baseline, leaves the trough far below the breaths that
+// follow, whose falls would never reach the middle of such a rise.
+double detecteurCycles::milieuMontee() const
+{
+    const double pied = nbAmplitudes ? std::max(creux, extremum - amplitudeMediane) : creux;
+    return 0.5 * (extremum + pied);
 }
 
 bool detecteurCycles::montePrecoce(double x) const

@@ -28,10 +28,11 @@
 // signal's swing over most of the last breath's length (so that heartbeat
 // ripple, steps on a plateau and the wobbles of a real signal are not breaths,
 // while a shallow breath after deep ones is still found once the deep ones are
-// behind). A fall must also bring O2 below the middle of the rise it ends: a
-// notch high in an inspiration is part of it. The onset itself is found again
-// in the recent samples, at the foot of the rise, so that its time does not
-// depend on the depth of the breath. A breath counts only once an expiration
+// behind). A fall must also bring O2 below the middle of the rise it ends
+// (counted at most one recent breath deep): a notch high in an inspiration is
+// part of it. The onset itself is found again in the recent samples, at the
+// foot of the rise, so that its time does not depend on the depth of the
+// breath. A breath counts only once an expiration
 // was seen before its onset: the breath a recording starts in is no breath.
 //
 // When Flux carries a signal, the inspiration is the part of the breath where
@@ -80,6 +81,9 @@ public:
     void setFormesDemandees(bool demandees);
 
     void ajouterEchantillon(double co2, double o2, double flux);
+    // The time, in seconds, of the last inspiration onset found, whose breath
+    // is still under way (not yet told); -1 when none is known.
+    double debutEnCours() const;
     // Forgets everything fed so far: the next sample is the start of a new
     // acquisition. Tells the end of an apnea in progress; the breath that waits
     // for the rise under way to be known whole is forgotten with it.
@@ -109,6 +113,7 @@ private:
     void mesurerBruit(double a, double b, double c);
     void suivreEtendue(double x);
     double hysteresis() const;
+    double milieuMontee() const;
     bool montePrecoce(double x) const;
     double etendueRecente() const;
     double derniereAmplitude() const;

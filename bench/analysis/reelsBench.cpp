@@ -122,9 +122,13 @@ std::vector<double> detecter(const Enregistrement& e, double fe, Resultat& r)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - avant).count();
     r.echantillons = qint64(e.o2.size());
     r.trouves = int(debuts.size());
-    // The last breath's end is the onset of the one in progress.
+    // The last breath's end is the onset of the one in progress; the onset of
+    // the rise under way when the recording ends (whose breath is not told,
+    // as its end is not known) is found too.
     if (derniereFin >= 0.0)
         debuts.push_back(derniereFin);
+    if (detecteur.debutEnCours() > derniereFin + 1e-6)
+        debuts.push_back(detecteur.debutEnCours());
     return debuts;
 }
 
