@@ -14,6 +14,9 @@ struct Souffle
     double duree = 4.0;     // seconds
     double amplitude = 5.0; // O2 swing
     double partInspiration = 0.4;
+    // O2 falls this far below its level as the expiration ends (the undershoot
+    // after a sigh), and is back 0.8 s into the next inspiration.
+    double sousNiveau = 0.0;
 };
 
 struct SignalRespiratoire
@@ -111,6 +114,15 @@ inline SignalRespiratoire genererSignal(const QVector<Souffle>& souffles, const 
                     : 0.0;
             return bordArrondi(dt, front) - bordArrondi(dt - inspiration, front) + extra;
         };
+        auto sousNiveau = [&](double instant) {
+            double creux = 0.0;
+            for (int k = std::max(courant - 1, 0); k <= courant && k < souffles.size(); ++k) {
+                const double dt = instant - (debuts[k + 1] - 0.8);
+                if (dt > 0.0 && dt < 1.6)
+                    creux += souffles[k].sousNiveau * (0.5 - 0.5 * std::cos(M_PI * dt / 0.8));
+            }
+            return creux;
+        };
         const double amplitude = souffles.isEmpty() ? 0.0 : souffles[courant].amplitude;
         const double gaz = forme(t - c.retardGaz);
         const double bruit = t < c.immobile ? 0.0 : c.bruit;
@@ -118,7 +130,8 @@ inline SignalRespiratoire genererSignal(const QVector<Souffle>& souffles, const 
             return c.quantum > 0.0 ? std::round(v / c.quantum) * c.quantum : v;
         };
         const double base = c.niveau + c.derive * t;
-        s.o2.append(grille(base + amplitude * gaz + bruit * hasard.gauss()));
+        s.o2.append(
+            grille(base + amplitude * gaz - sousNiveau(t - c.retardGaz) + bruit * hasard.gauss()));
         s.co2.append(grille(5.0 * (1.0 - gaz) + bruit * hasard.gauss()));
         s.flux.append(grille(0.5 * amplitude * (2.0 * forme(t) - 1.0) + bruit * hasard.gauss()));
     }

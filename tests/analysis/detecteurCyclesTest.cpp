@@ -90,6 +90,11 @@ void detecteurCyclesTest::everyBreathFoundWithItsDuration_data()
     QVector<Souffle> soupir = reguliers(20, 4.0);
     soupir[10] = {6.0, 15.0, 0.45};
     QTest::newRow("sigh") << soupir << bruit << 0.05;
+    // O2 then falls far below its level: the next breath's rise starts from
+    // there, and the falls after it come back to the level only. The onsets
+    // on either side of the undershoot move with it.
+    soupir[10].sousNiveau = 6.0;
+    QTest::newRow("sigh, then an undershoot") << soupir << bruit << 0.1;
 
     Conditions lent = bruit;
     lent.fe = 10.0;
