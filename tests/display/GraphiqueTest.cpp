@@ -377,6 +377,8 @@ void GraphiqueTest::tendanceGardeeAuRedessin()
 
     if (action == "resize") {
         plot.resize(700, 350);
+        // A shown window takes its new size when the window system says so.
+        QTRY_COMPARE(plot.size(), QSize(700, 350));
         QTest::qWait(100);
     } else if (action == "repaint") {
         plot.canvas()->repaint();
@@ -437,6 +439,7 @@ void GraphiqueTest::balayagesSuiventEchellesEtLargeur()
     balayer(plot, tampon, 300, 80);
     plot.replot();
     plot.resize(largeur, 300);
+    QTRY_COMPARE(plot.size(), QSize(largeur, 300));
     QTest::qWait(100);
     const int avant = plot.replots;
     plot.setEchelles(0, tMax, 0, yMax);
