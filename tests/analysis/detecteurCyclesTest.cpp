@@ -330,7 +330,10 @@ void detecteurCyclesTest::resetForgetsTheBreathInProgress()
     for (int i = 0; i < 1000; ++i)
         detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
     QCOMPARE(cycles.size(), 1);
+    QVERIFY2(std::abs(detecteur.debutEnCours() - 9.0) < 0.1,
+             qPrintable(QString::number(detecteur.debutEnCours())));
     detecteur.reinitialiser();
+    QCOMPARE(detecteur.debutEnCours(), -1.0);
     for (int i = 1000; i < s.o2.size(); ++i)
         detecteur.ajouterEchantillon(s.co2[i], s.o2[i], s.flux[i]);
     // Time starts again at the reset, and the breath cut by it is not told.
