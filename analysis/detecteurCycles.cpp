@@ -37,6 +37,11 @@ constexpr double seuilPrecoce = 0.75;
 // the start of the deep one's inspiration.
 constexpr double partBosse = 0.5;
 constexpr double profondeurBosse = 0.6;
+// A breath shorter than this share of the recent breaths' median length,
+// however deep, is a spike (a movement, an artefact on a clipped signal) at
+// the start of the next one: breathing does not speed up fivefold from one
+// breath to the next.
+constexpr double partEclair = 0.2;
 // The recent window spans this share of the recent breaths' length (within
 // the bounds below, in seconds): the deep breaths before a shallow one have
 // left it by the time the shallow one rises.
@@ -566,15 +571,19 @@ bool detecteurCycles::estBosse() const
 }
 
 // A short shallow breath right before a deep one (a hump late in an
-// expiration, a breath taken in two goes) is where the deep one's inspiration
-// began: the two are one breath.
+// expiration, a breath taken in two goes), or a far shorter one of any depth,
+// is where the next one's inspiration began: the two are one breath.
 bool detecteurCycles::estPrelude() const
 {
     if (nbDurees == 0 || nbAmplitudes < 2)
         return false;
     const double profondeur = profondeurBosse * amplitudeMediane;
-    const bool court = debutCycle - attente.debut < partBosse * mediane(durees, nbDurees);
-    return court && derniereAmplitude() < profondeur && extremum - creux >= profondeur;
+    const double duree = debutCycle - attente.debut;
+    const double typique = mediane(durees, nbDurees);
+    if (duree < partEclair * typique)
+        return true;
+    return duree < partBosse * typique && derniereAmplitude() < profondeur &&
+           extremum - creux >= profondeur;
 }
 
 void detecteurCycles::joindrePrelude()
@@ -582,7 +591,7 @@ void detecteurCycles::joindrePrelude()
     debutCycle = attente.debut;
     apneeDuCycle = attente.apnee;
     attente.active = false;
-    // The shallow breath's depth is no breath's: the deep one's, measured
+    // The first breath's depth is no breath's: the deep one's, measured
     // right after, takes its place in the ring (and in the median).
     prochaineAmplitude = (prochaineAmplitude + 4) % 5;
     --nbAmplitudes;

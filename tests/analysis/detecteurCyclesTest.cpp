@@ -165,19 +165,22 @@ void detecteurCyclesTest::everyBreathFoundWithItsDuration()
 void detecteurCyclesTest::shallowHumpIsPartOfABreath_data()
 {
     QTest::addColumn<bool>("avant");
-    QTest::addColumn<double>("decalage"); // where the breath with the hump starts, seconds
-    QTest::newRow("right after the inspiration") << false << 0.0;
-    QTest::newRow("right before the next inspiration") << true << -0.8;
+    QTest::addColumn<double>("profondeur"); // share of the breath's depth
+    QTest::addColumn<double>("decalage");   // where the breath with the hump starts, seconds
+    QTest::newRow("right after the inspiration") << false << 0.4 << 0.0;
+    QTest::newRow("right before the next inspiration") << true << 0.4 << -0.8;
+    QTest::newRow("a spike as deep as a breath, right before the next") << true << 1.0 << -0.8;
 }
 
-// A hump of 40 % of the depth in every third breath is no breath of its own.
+// A hump in every third breath is no breath of its own.
 void detecteurCyclesTest::shallowHumpIsPartOfABreath()
 {
     QFETCH(bool, avant);
+    QFETCH(double, profondeur);
     QFETCH(double, decalage);
     Conditions c;
     c.bruit = 0.3;
-    c.bosse = 0.4;
+    c.bosse = profondeur;
     c.bosseAvant = avant;
     const SignalRespiratoire s = genererSignal(reguliers(31, 5.0), c);
     const std::vector<Cycle> cycles = analyser(s, c.fe).cycles;
