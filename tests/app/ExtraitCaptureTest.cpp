@@ -69,10 +69,7 @@ private slots:
         QFETCH(qint64, premiere);
         QFETCH(qint64, fin);
         const QString source = dossier.filePath(QStringLiteral("source.csv"));
-        QFile fichier(source);
-        QVERIFY(fichier.open(QIODevice::WriteOnly));
-        fichier.write(contenu);
-        fichier.close();
+        QVERIFY(ecrireFichier(source, contenu));
         const auto donnees = lire(source);
         QVERIFY(donnees);
         // A byte-order mark marks the file, not its first line.
@@ -104,10 +101,7 @@ private slots:
     {
         const QString source = dossier.filePath(QStringLiteral("garde.csv"));
         const QByteArray contenu = capture(400, "\r\n");
-        QFile fichier(source);
-        QVERIFY(fichier.open(QIODevice::WriteOnly));
-        fichier.write(contenu);
-        fichier.close();
+        QVERIFY(ecrireFichier(source, contenu));
         const auto donnees = lire(source);
         QVERIFY(donnees);
         QVERIFY(!ExtraitCapture::ecrire(*donnees, 10, 20, source, {}).isEmpty());
@@ -115,6 +109,7 @@ private slots:
         const QString lien = dossier.filePath(QStringLiteral("lien.csv"));
         QVERIFY(QFile::link(source, lien));
         QVERIFY(!ExtraitCapture::ecrire(*donnees, 10, 20, lien, {}).isEmpty());
+        QFile fichier(source);
         QVERIFY(fichier.open(QIODevice::ReadOnly));
         QCOMPARE(fichier.readAll(), contenu);
     }

@@ -45,19 +45,11 @@ double valeurO2(const QByteArray& ligne)
 
 } // namespace
 
-class FenetreBoutEnBoutTest : public QObject
+class FenetreBoutEnBoutTest : public QObject, private ScenarioFenetre
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir dossier;
-    std::unique_ptr<Fenetre> fenetre;
-
-    template <typename T>
-    T* controle(const char* nom) const
-    {
-        return RegardFenetre(fenetre.get()).controle<T>(nom);
-    }
     Tampon* tampon(const QString& canal) const
     {
         return RegardFenetre(fenetre.get()).tampon(canal);
@@ -150,10 +142,7 @@ private slots:
         // A capture file as the station records it.
         const int nombre = 600;
         const QByteArray contenu = capturesAttendues(nombre);
-        QFile fichier("acquisition0.csv");
-        QVERIFY(fichier.open(QIODevice::WriteOnly));
-        fichier.write(contenu);
-        fichier.close();
+        QVERIFY(ecrireFichier("acquisition0.csv", contenu));
         const QList<QByteArray> attendu = lignes(contenu);
 
         // At 1000 Hz the 600 lines replay in well under a second, then loop after

@@ -75,19 +75,11 @@ double nombreDe(const QString& texte)
 
 } // namespace
 
-class FenetreMoyennesTest : public QObject
+class FenetreMoyennesTest : public QObject, private ScenarioFenetre
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir dossier;
-    std::unique_ptr<Fenetre> fenetre;
-
-    template <typename T>
-    T* controle(const char* nom) const
-    {
-        return RegardFenetre(fenetre.get()).controle<T>(nom);
-    }
     OngletMoyennes* onglet() const { return fenetre->findChild<OngletMoyennes*>(); }
     ModeleCycles* modele() const { return onglet()->modele(); }
     GraphiqueCycleMoyen* cycleMoyen(const char* canal) const
@@ -234,10 +226,7 @@ private slots:
                        QByteArray::number(o2[i], 'g', 6) + ';' + QByteArray::number(flux, 'g', 6) +
                        "\r\n";
         }
-        QFile fichier("apnee.csv");
-        QVERIFY(fichier.open(QIODevice::WriteOnly));
-        fichier.write(contenu);
-        fichier.close();
+        QVERIFY(ecrireFichier("apnee.csv", contenu));
         const QList<QByteArray> souffles = lignes(tableSouffles("apnee.csv", 10));
         QVERIFY(souffles.size() > 5); // the header and five whole breaths
 
@@ -316,10 +305,8 @@ private slots:
     // tool finds them; the status bar and the selector name the file.
     void replayLoopIsANewPassOverTheFile()
     {
-        QFile fichier("boucle.csv");
-        QVERIFY(fichier.open(QIODevice::WriteOnly));
-        fichier.write(Simulateur::lignesAttendues({"--period", "2", "--count", "2000"}));
-        fichier.close();
+        QVERIFY(ecrireFichier("boucle.csv",
+                              Simulateur::lignesAttendues({"--period", "2", "--count", "2000"})));
         const QList<QByteArray> souffles = lignes(tableSouffles("boucle.csv", 20, 200));
         const int nombre = souffles.size() - 1;
         QVERIFY(nombre >= 3);

@@ -62,19 +62,11 @@ QByteArray captureAvecApnee()
 
 } // namespace
 
-class FenetreRevueTest : public QObject
+class FenetreRevueTest : public QObject, private ScenarioFenetre
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir dossier;
-    std::unique_ptr<Fenetre> fenetre;
-
-    template <typename T>
-    T* controle(const char* nom) const
-    {
-        return RegardFenetre(fenetre.get()).controle<T>(nom);
-    }
     OngletRevue* onglet() const { return fenetre->findChild<OngletRevue*>(); }
     QList<GraphiqueRevue*> courbesVisibles() const
     {
@@ -121,10 +113,7 @@ private slots:
         QVERIFY(!onglet()->donnees());
 
         const QByteArray contenu = captureAvecApnee();
-        QFile fichier("revue.csv");
-        QVERIFY(fichier.open(QIODevice::WriteOnly));
-        fichier.write(contenu);
-        fichier.close();
+        QVERIFY(ecrireFichier("revue.csv", contenu));
         // The channels are drawn first, over the whole file, before the
         // breaths are all found; the table cannot be exported until they are.
         int lignesAuxCanaux = -1;

@@ -1,13 +1,29 @@
 #pragma once
 
 #include "Fenetre.h"
+#include "RegardFenetre.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+
+// What a window scenario holds: its folder, its window, and the window's
+// controls found by name.
+struct ScenarioFenetre
+{
+    QTemporaryDir dossier;
+    std::unique_ptr<Fenetre> fenetre;
+
+    template <typename T>
+    T* controle(const char* nom) const
+    {
+        return RegardFenetre(fenetre.get()).controle<T>(nom);
+    }
+};
 
 // Opens a main window for one scenario, in an empty folder of the scenario's
 // own name (capture files are numbered there), shown and settled: the device
@@ -23,6 +39,13 @@ inline bool ouvrirFenetre(const QTemporaryDir& dossier, std::unique_ptr<Fenetre>
         return false;
     QTest::qWait(700);
     return true;
+}
+
+// Writes `contenu` into the file at `chemin`, replacing it; whether it all went.
+inline bool ecrireFichier(const QString& chemin, const QByteArray& contenu)
+{
+    QFile fichier(chemin);
+    return fichier.open(QIODevice::WriteOnly) && fichier.write(contenu) == contenu.size();
 }
 
 // The one capture file of the current folder; empty when there is none or more.
