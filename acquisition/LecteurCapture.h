@@ -53,6 +53,11 @@ public:
     // another file.
     qint64 lignesLues() const { return lues; }
     qint64 lignesSansNombre() const { return sansNombre; }
+    // Whether the lines read so far are no capture's: most of them hold no
+    // number. A capture is judged on its first lignesExaminees lines, or on
+    // the whole file when it is shorter.
+    static constexpr qint64 lignesExaminees = 1000;
+    bool pasUneCapture() const { return 2 * sansNombre > lues; }
 
     qint64 position() const { return debutBloc + curseur; } // bytes of the file consumed
     qint64 taille() const;

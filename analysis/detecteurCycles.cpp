@@ -566,8 +566,7 @@ bool detecteurCycles::estBosse() const
 {
     if (nbDurees == 0 || nbAmplitudes == 0)
         return false;
-    const bool tot = debutCycle - attente.debut < partBosse * mediane(durees, nbDurees);
-    return tot && extremum - creux < profondeurBosse * amplitudeMediane;
+    return partDureeAttente() < partBosse && extremum - creux < profondeurBosse * amplitudeMediane;
 }
 
 // A short shallow breath right before a deep one (a hump late in an
@@ -577,13 +576,17 @@ bool detecteurCycles::estPrelude() const
 {
     if (nbDurees == 0 || nbAmplitudes < 2)
         return false;
+    const double part = partDureeAttente();
     const double profondeur = profondeurBosse * amplitudeMediane;
-    const double duree = debutCycle - attente.debut;
-    const double typique = mediane(durees, nbDurees);
-    if (duree < partEclair * typique)
-        return true;
-    return duree < partBosse * typique && derniereAmplitude() < profondeur &&
-           extremum - creux >= profondeur;
+    return part < partEclair ||
+           (part < partBosse && derniereAmplitude() < profondeur && extremum - creux >= profondeur);
+}
+
+// The length of the breath that waits, as a share of the recent breaths'
+// median length.
+double detecteurCycles::partDureeAttente() const
+{
+    return (debutCycle - attente.debut) / mediane(durees, nbDurees);
 }
 
 void detecteurCycles::joindrePrelude()

@@ -128,6 +128,7 @@ private:
     bool estBosse() const;
     void oublierBosse(double x);
     bool estPrelude() const;
+    double partDureeAttente() const;
     void joindrePrelude();
     void confirmerAttente();
     void terminerCycle(double debut, double bascule, double apnee, double fin);

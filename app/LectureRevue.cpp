@@ -16,10 +16,6 @@
 
 namespace {
 
-// A capture's lines hold numbers: among its first lines, most must (the
-// batch tool's rule).
-constexpr qint64 lignesExaminees = 1000;
-
 // The breath detector on a thread of its own, fed the samples read in blocks
 // through a queue: reading the text and finding the breaths go on side by
 // side. The detector is the slower, so that the queue grows while the file is
@@ -191,9 +187,6 @@ bool LectureRevue::lire(const std::shared_ptr<DonneesRevue>& partage)
 
     std::vector<float> valeurs[3];
     const qint64 taille = qMax<qint64>(1, lecteur.taille());
-    auto pasUneCapture = [&lecteur] {
-        return 2 * lecteur.lignesSansNombre() > lecteur.lignesLues();
-    };
     double champs[3];
     bool refuse = false;
     for (;;) {
@@ -206,9 +199,8 @@ bool LectureRevue::lire(const std::shared_ptr<DonneesRevue>& partage)
         for (int c = 0; c < 3; ++c)
             valeurs[c].push_back(float(champs[c]));
         const qint64 lues = ligne + 1;
-        if (lues == lignesExaminees) {
-            if (refuse || (lecteur.lignesLues() < lignesExaminees && pasUneCapture())) {
-                analyse.abandonner();
+        if (lues == LecteurCapture::lignesExaminees) {
+            if (lecteur.pasUneCapture()) {
                 refuse = true;
                 break;
             }
@@ -227,7 +219,8 @@ bool LectureRevue::lire(const std::shared_ptr<DonneesRevue>& partage)
             emit progression(int(1000 * lecteur.position() / taille));
         }
     }
-    if (refuse || (lecteur.lignesLues() < lignesExaminees && pasUneCapture())) {
+    if (refuse ||
+        (lecteur.lignesLues() < LecteurCapture::lignesExaminees && lecteur.pasUneCapture())) {
         analyse.abandonner();
         message = tr("%1 n'est pas un fichier de capture").arg(QFileInfo(chemin).fileName());
         return false;

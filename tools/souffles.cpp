@@ -37,8 +37,6 @@ namespace {
 
 // Files this large get a progress bar, when standard error is a terminal.
 constexpr qint64 tailleProgression = 16 * 1024 * 1024;
-// A capture's lines hold numbers: among its first lines, most must.
-constexpr qint64 lignesExaminees = 1000;
 
 QTextStream& erreurs()
 {
@@ -127,21 +125,19 @@ bool analyserFichier(const QString& chemin, const Reglages& reglages, Bilan& bil
     });
 
     Progression progression(QFileInfo(chemin).fileName(), lecteur.taille());
-    auto pasUneCapture = [&lecteur] {
-        return 2 * lecteur.lignesSansNombre() > lecteur.lignesLues();
-    };
     bool refuse = false;
     double champs[3];
     while (lecteur.lireLigne(champs)) {
         detecteur.ajouterEchantillon(champs[0], champs[1], champs[2]);
-        if (lecteur.lignesLues() == lignesExaminees && pasUneCapture()) {
+        if (lecteur.lignesLues() == LecteurCapture::lignesExaminees && lecteur.pasUneCapture()) {
             refuse = true;
             break;
         }
         if ((lecteur.lignesLues() & 0xFFFF) == 0)
             progression.avancer(lecteur.position());
     }
-    if (refuse || (lecteur.lignesLues() < lignesExaminees && pasUneCapture())) {
+    if (refuse ||
+        (lecteur.lignesLues() < LecteurCapture::lignesExaminees && lecteur.pasUneCapture())) {
         erreurs() << QObject::tr("souffles : %1 n'est pas un fichier de capture").arg(chemin)
                   << '\n';
         return false;

@@ -101,11 +101,8 @@ private slots:
 
     void reviewsAWholeCaptureLikeTheBatchTool()
     {
-        QFile mots("notes.csv");
-        QVERIFY(mots.open(QIODevice::WriteOnly));
-        for (int i = 0; i < 50; ++i)
-            mots.write("pas de nombre ici\n");
-        mots.close();
+        // Longer than the lines a capture is judged on.
+        QVERIFY(ecrireFichier("notes.csv", QByteArray("pas de nombre ici\n").repeated(1200)));
         QStringList boites = ouvrir("notes.csv");
         QCOMPARE(boites.size(), 1);
         QVERIFY2(boites.first().contains("n'est pas un fichier de capture"),
