@@ -50,13 +50,23 @@ QString ExtraitCapture::nomTableCycles(const QString& capture)
     return info.dir().filePath(base + QStringLiteral("_cycles.csv"));
 }
 
+QString ExtraitCapture::refusRemplacement(const QString& destination, const QString& capture)
+{
+    if (!memeFichier(destination, capture))
+        return QString();
+    return tr("%1 est la capture relue : elle ne peut pas être remplacée")
+        .arg(QFileInfo(capture).fileName());
+}
+
 QString ExtraitCapture::ecrire(const DonneesRevue& d, qint64 premiere, qint64 fin,
                                const QString& destination, const std::vector<Cycle>& cycles)
 {
     const QString table = nomTableCycles(destination);
-    if (memeFichier(destination, d.chemin) || memeFichier(table, d.chemin))
-        return tr("%1 est la capture relue : elle ne peut pas être remplacée")
-            .arg(QFileInfo(d.chemin).fileName());
+    for (const QString& sortie : {destination, table}) {
+        const QString refus = refusRemplacement(sortie, d.chemin);
+        if (!refus.isEmpty())
+            return refus;
+    }
     premiere = qBound<qint64>(0, premiere, d.lignes);
     fin = qBound(premiere, fin, d.lignes);
 

@@ -21,6 +21,9 @@ class ExtraitCapture
 public:
     // The breath table's name beside a capture: "x.csv" gives "x_cycles.csv".
     static QString nomTableCycles(const QString& capture);
+    // The message refusing to write `destination` when it is the capture
+    // read, whatever the path to it (a link, another name); empty otherwise.
+    static QString refusRemplacement(const QString& destination, const QString& capture);
     // Copies lines [premiere, fin) of the file read into `destination`, and
     // the breaths given (their times from the stretch's first line) into the
     // table beside it. An empty message means success.

@@ -308,10 +308,8 @@ void Fenetre::creerRevue()
     disposition->setContentsMargins(0, 0, 0, 0);
     disposition->addWidget(ongletRevue);
     connect(ongletRevue, &OngletRevue::exportDemande, this, &Fenetre::exportation);
-    connect(ongletMoyennes, &OngletMoyennes::delaiApneeChange, this, [this](double secondes) {
-        delaiApneeCycles = secondes;
-        reglerRevue();
-    });
+    // After the live detector has taken the new delay (the same thread).
+    connect(ongletMoyennes, &OngletMoyennes::delaiApneeChange, this, &Fenetre::reglerRevue);
     reglerRevue();
     ongletRevue->setEchelles(ui->CO2Min->value(), ui->CO2Max->value(), ui->O2Min->value(),
                              ui->O2Max->value(), ui->fluxMin->value(), ui->fluxMax->value());
@@ -337,7 +335,7 @@ void Fenetre::reglerRevue()
         return;
     LectureRevue::Reglages reglages;
     reglages.fe = ui->frequence->value();
-    reglages.delaiApnee = delaiApneeCycles;
+    reglages.delaiApnee = detecteur->delaiApnee();
     reglages.decalageCo2 = ui->decalageCO2->value();
     reglages.decalageO2 = ui->decalageO2->value();
     ongletRevue->setReglages(reglages);

@@ -95,7 +95,6 @@ private:
     OngletMoyennes* ongletMoyennes = nullptr;
     OngletRevue* ongletRevue = nullptr;          // a whole capture file at once
     QComboBox* vitesseRejeu = nullptr;           // beside « Rejouer une capture »
-    double delaiApneeCycles = 20.0;              // the averaged tab's, for the review's detector
     IndicateurRespiration* indicateur = nullptr; // rate and apnea, under the values
     VeilleDonnees* veille = nullptr;             // a live acquisition's data, on the clock
     QLabel* etat = nullptr;                      // in the status bar: the file recorded or replayed

@@ -256,12 +256,11 @@ GraphiqueRevue::GraphiqueRevue(const QString& nom, int canal, const QColor& coul
     setAxisScale(QwtPlot::yLeft, 0.0, 1.0);
 }
 
-void GraphiqueRevue::setDonnees(std::shared_ptr<const DonneesRevue> donnees,
-                                const std::vector<QPair<double, double>>& apnees)
+void GraphiqueRevue::setDonnees(std::shared_ptr<const DonneesRevue> donnees)
 {
     trace->donnees = donnees;
     reperes->donnees = donnees;
-    reperes->apnees = apnees;
+    reperes->apnees.clear();
     if (donnees)
         reperes->decalage = indiceCanal == 0   ? donnees->decalageCo2
                             : indiceCanal == 1 ? donnees->decalageO2
@@ -271,7 +270,6 @@ void GraphiqueRevue::setDonnees(std::shared_ptr<const DonneesRevue> donnees,
     const double duree = donnees ? std::max(donnees->duree(), 1.0 / donnees->fe) : 1.0;
     if (apercu)
         diviserTemps(0.0, duree);
-    setVue(0.0, duree);
 }
 
 void GraphiqueRevue::setApnees(const std::vector<QPair<double, double>>& apnees)
@@ -281,8 +279,6 @@ void GraphiqueRevue::setApnees(const std::vector<QPair<double, double>>& apnees)
 
 void GraphiqueRevue::setVue(double debut, double fin)
 {
-    vueDebut = debut;
-    vueFin = fin;
     if (apercu)
         zoneVue->setInterval(debut, fin);
     else

@@ -28,11 +28,9 @@ public:
     GraphiqueRevue(const QString& nom, int canal, const QColor& couleur, bool apercu,
                    QWidget* parent = nullptr);
 
-    // The file to draw, and its apneas (start and end, seconds); the whole
-    // file in view.
-    void setDonnees(std::shared_ptr<const DonneesRevue> donnees,
-                    const std::vector<QPair<double, double>>& apnees);
-    // The apneas again, for the same file, the view kept; drawn at the next replot.
+    // The file to draw, without apneas yet; drawn once the stretch to show is set.
+    void setDonnees(std::shared_ptr<const DonneesRevue> donnees);
+    // The file's apneas (start and end, seconds); drawn at the next replot.
     void setApnees(const std::vector<QPair<double, double>>& apnees);
     int canal() const { return indiceCanal; }
     // The stretch shown, in seconds; for the overview, the stretch highlighted.
@@ -46,16 +44,12 @@ public:
     void setEtiquettesTemps(bool affichees);
     // Seconds at a pixel of the canvas, and back.
     double tempsA(int x) const;
-    double debutVue() const { return vueDebut; }
-    double finVue() const { return vueFin; }
 
 private:
     void diviserTemps(double debut, double fin);
 
     int indiceCanal;
     bool apercu;
-    double vueDebut = 0.0;
-    double vueFin = 1.0;
     class Trace;
     class Reperes;
     Trace* trace;

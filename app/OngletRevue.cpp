@@ -297,7 +297,7 @@ void OngletRevue::montrer(std::shared_ptr<const DonneesRevue> donnees)
                              .arg(QString::fromLatin1(nomsCanaux[plot->canal()]))
                              .arg(p.taille() ? double(p.valeur(0)) : 0.0);
         }
-        plot->setDonnees(revue, {});
+        plot->setDonnees(revue);
     }
     // One time axis's labels, under the lowest channel shown.
     GraphiqueRevue* dernier = nullptr;
@@ -308,7 +308,7 @@ void OngletRevue::montrer(std::shared_ptr<const DonneesRevue> donnees)
     replies->setVisible(!constants.isEmpty());
     replies->setText(
         tr("Canaux constants, repliés : %1").arg(constants.join(QStringLiteral(", "))));
-    apercu->setDonnees(revue, {});
+    apercu->setDonnees(revue);
     setSelection(0.0, 0.0);
     montrerCycles();
     setVue(0.0, revue ? revue->duree() : 1.0);
@@ -335,9 +335,9 @@ void OngletRevue::montrerCycles()
     apercu->setApnees(apnees);
     montrerNom();
     exporterCyclesBouton->setEnabled(revue && cyclesComplets);
-    // A selection made while the breaths were being found is summed up again.
-    if (selFin > selDebut)
-        montrerSelection();
+    // The statistics' columns are those of these breaths, and a selection
+    // made while they were being found is summed up again.
+    montrerSelection();
 }
 
 // The file shown, its length and its breaths, or that they are being found.

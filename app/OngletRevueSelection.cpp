@@ -208,11 +208,11 @@ void OngletRevue::exporterCycles()
         this, tr("Exporter les cycles"), ExtraitCapture::nomTableCycles(revue->chemin), filtres);
     if (nom.isEmpty())
         return;
-    if (QFileInfo(nom).canonicalFilePath() == QFileInfo(revue->chemin).canonicalFilePath()) {
-        QMessageBox::warning(this, tr("Avertissement"),
-                             tr("%1 est la capture relue : elle ne peut pas être remplacée")
-                                 .arg(QFileInfo(nom).fileName()));
+    const QString refus = ExtraitCapture::refusRemplacement(nom, revue->chemin);
+    if (!refus.isEmpty()) {
+        QMessageBox::warning(this, tr("Avertissement"), refus);
         return;
     }
-    OngletMoyennes::exporterTable(this, nom, cycles->cycles(), QFileInfo(revue->chemin).fileName());
+    // Every breath of the file, not only those the table holds.
+    OngletMoyennes::exporterTable(this, nom, revue->cycles, QFileInfo(revue->chemin).fileName());
 }
