@@ -318,8 +318,7 @@ void acquisition::demarrerDirect(const QString& src)
     }
 
     commencerAnalyse(capture->estOuvert() ? QFileInfo(capture->chemin()).fileName() : src);
-    emit fichierEnregistre(capture->estOuvert() ? QFileInfo(capture->chemin()).absoluteFilePath()
-                                                : QString());
+    emit fichierEnregistre(cheminCapture());
     if (!writeTimer) {
         writeTimer = new QTimer(this);
         writeTimer->setObjectName(QStringLiteral("writeTimer"));
@@ -381,6 +380,11 @@ void acquisition::creerFichierCapture()
 {
     if (!capture->creer())
         avertir(1, tr("Impossible de créer le fichier de capture %1").arg(capture->chemin()));
+}
+
+QString acquisition::cheminCapture() const
+{
+    return capture->estOuvert() ? QFileInfo(capture->chemin()).absoluteFilePath() : QString();
 }
 
 void acquisition::fermerFichierCapture()
@@ -445,8 +449,7 @@ void acquisition::lectureDonnees()
             // no empty one).
             fichierSuivantDu = false;
             creerFichierCapture();
-            emit fichierEnregistre(
-                capture->estOuvert() ? QFileInfo(capture->chemin()).absoluteFilePath() : QString());
+            emit fichierEnregistre(cheminCapture());
         }
         decoderBlocsComplets();
         decodes += lus;

@@ -118,6 +118,7 @@ private:
     void creerFichierCapture();
     void ecrireCapture(bool tout);
     void fermerFichierCapture();
+    QString cheminCapture() const; // the open capture file's, else empty
     void attendreReprise(const QString& nom);
     void abandonnerReprise();
     void decoderEchantillons(const char* octets, qint64 nombre);

@@ -26,8 +26,6 @@ public:
 
     qint64 taille() const { return qint64(echantillons.size()); }
     float valeur(qint64 indice) const { return echantillons[size_t(indice)]; }
-    const std::vector<float>& valeurs() const { return echantillons; }
-    int facteur() const { return base; }
     // Levels above the samples; each has fewer than facteur groups more than
     // the next, the last one fewer than facteur groups.
     int niveaux() const { return int(groupes.size()); }

@@ -288,7 +288,7 @@ bool Graphique::commencerTrace(const QString& titre, Courbe* courbe)
     bool redessiner = true;
     if (indexCouleur == 0) {
         traceCourante[titre].clear();
-        effacerBalayages();
+        balayages->vider();
     } else {
         redessiner = garderBalayage(titre, courbe);
     }
@@ -346,9 +346,4 @@ bool Graphique::garderBalayage(const QString& titre, Courbe* courbe)
         trace.reserve(taille);
     }
     return balayages->limiter(titre, nbCourbes - 1);
-}
-
-void Graphique::effacerBalayages()
-{
-    balayages->vider();
 }

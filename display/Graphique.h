@@ -75,7 +75,6 @@ private:
     bool commencerTrace(const QString& titre, Courbe* courbe);
     bool terminerTracesVidees();
     bool garderBalayage(const QString& titre, Courbe* courbe);
-    void effacerBalayages();
 
     // Points of each curve's current trace, copied as they are painted: the
     // buffer is emptied when the trace ends.

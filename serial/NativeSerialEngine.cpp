@@ -237,8 +237,7 @@ bool NativeSerialEngine::close()
     p->openedForReading = false;
     p->openedForWriting = false;
     p->hungUp = false;
-    p->readAhead.clear();
-    p->lineSeen = 0;
+    p->forgetReceived();
     // The lock file goes once the port is given back.
     p->lockFile.reset();
     return closed;
@@ -512,8 +511,7 @@ bool NativeSerialEngine::reset()
         return false;
     }
     // Received means received by the engine too.
-    d()->readAhead.clear();
-    d()->lineSeen = 0;
+    d()->forgetReceived();
     return true;
 }
 
@@ -529,8 +527,7 @@ void NativeSerialEngine::markHungUp()
 {
     NativeSerialEnginePrivate* const p = d();
     p->hungUp = true;
-    p->readAhead.clear();
-    p->lineSeen = 0;
+    p->forgetReceived();
 }
 
 // One read() of what the line holds, with the read-ahead empty: into the

@@ -41,6 +41,13 @@ struct NativeSerialEnginePrivate : AbstractSerialEnginePrivate
     // What the terminal held at the last look (FIONREAD), less what was read
     // since: the bytes its readiness reports have covered.
     qint64 lineSeen = 0;
+    // What was received is gone (closed, reset, hung up): the bytes kept and
+    // what the line was seen to hold go together.
+    void forgetReceived()
+    {
+        readAhead.clear();
+        lineSeen = 0;
+    }
     // Sum of the driver's line error counters at the last look, and whether the
     // driver keeps them.
     quint64 lineErrorCount = 0;
