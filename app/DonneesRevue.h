@@ -21,8 +21,7 @@ struct DonneesRevue
     std::vector<Cycle> cycles;
     std::vector<qint64> debutsLignes; // byte offset of line k * pasIndex
     qint64 finFichier = 0;            // where the last line read ends
-    // The detector's settings the breaths were found with.
-    double delaiApnee = 20.0;
+    // The gases' delays the breaths were found with.
     double decalageCo2 = 0.0;
     double decalageO2 = 0.0;
 

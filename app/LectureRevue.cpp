@@ -94,9 +94,7 @@ private:
     {
         // Made on this thread, so that its signals reach the lambda directly.
         detecteurCycles detecteur;
-        detecteur.setFe(reglages.fe);
-        detecteur.setDelaiApnee(reglages.delaiApnee);
-        detecteur.setDecalages(reglages.decalageCo2, reglages.decalageO2);
+        reglages.appliquer(detecteur);
         QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
                          [this](const Cycle& c) { cycles.push_back(c); });
         for (;;) {
@@ -179,7 +177,6 @@ bool LectureRevue::lire(const std::shared_ptr<DonneesRevue>& partage)
     }
     d.chemin = chemin;
     d.fe = reglages.fe;
-    d.delaiApnee = reglages.delaiApnee;
     d.decalageCo2 = reglages.decalageCo2;
     d.decalageO2 = reglages.decalageO2;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DonneesRevue.h"
+#include "ReglagesDetecteur.h"
 
 #include <QThread>
 #include <atomic>
@@ -21,13 +22,7 @@ class LectureRevue : public QThread
     Q_OBJECT
 
 public:
-    struct Reglages
-    {
-        double fe = 100.0;
-        double delaiApnee = 20.0;
-        double decalageCo2 = 0.0;
-        double decalageO2 = 0.0;
-    };
+    using Reglages = ReglagesDetecteur;
 
     LectureRevue(const QString& chemin, const Reglages& reglages, QObject* parent = nullptr);
     ~LectureRevue() override;

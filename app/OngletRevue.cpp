@@ -366,9 +366,7 @@ void OngletRevue::aligner()
 
 void OngletRevue::setReglages(const LectureRevue::Reglages& nouveaux)
 {
-    const bool change = nouveaux.fe != reglages.fe || nouveaux.delaiApnee != reglages.delaiApnee ||
-                        nouveaux.decalageCo2 != reglages.decalageCo2 ||
-                        nouveaux.decalageO2 != reglages.decalageO2;
+    const bool change = nouveaux != reglages;
     reglages = nouveaux;
     if (change && !cheminLu.isEmpty())
         relecture->start();

@@ -15,6 +15,7 @@
 // replaces one of the captures read.
 #include "CsvCycles.h"
 #include "LecteurCapture.h"
+#include "ReglagesDetecteur.h"
 #include "Statistique.h"
 #include "detecteurCycles.h"
 
@@ -83,18 +84,9 @@ struct Bilan
     int apnees = 0;
 };
 
-// What the detector is set to, the same for every file.
-struct Reglages
-{
-    double fe = 100.0;
-    double delaiApnee = 20.0;
-    double decalageCo2 = 0.0;
-    double decalageO2 = 0.0;
-};
-
 // Feeds one capture file to a detector; false, with a message, if it cannot be
 // read or is no capture.
-bool analyserFichier(const QString& chemin, const Reglages& reglages, Bilan& bilan)
+bool analyserFichier(const QString& chemin, const ReglagesDetecteur& reglages, Bilan& bilan)
 {
     LecteurCapture lecteur;
     if (chemin == QLatin1String("-")) {
@@ -114,9 +106,7 @@ bool analyserFichier(const QString& chemin, const Reglages& reglages, Bilan& bil
         return false;
     }
     detecteurCycles detecteur;
-    detecteur.setFe(reglages.fe);
-    detecteur.setDelaiApnee(reglages.delaiApnee);
-    detecteur.setDecalages(reglages.decalageCo2, reglages.decalageO2);
+    reglages.appliquer(detecteur);
     QObject::connect(&detecteur, &detecteurCycles::nouveauCycle,
                      [&bilan](const Cycle& c) { bilan.cycles.push_back(c); });
     QObject::connect(&detecteur, &detecteurCycles::apnee, [&bilan](bool enApnee) {
@@ -267,7 +257,7 @@ int main(int argc, char* argv[])
                   << '\n';
         return 1;
     }
-    Reglages reglages{fe, delaiApnee, 0.0, 0.0};
+    ReglagesDetecteur reglages{fe, delaiApnee, 0.0, 0.0};
     for (auto [option, valeur] : {std::pair{&decalageCo2, &reglages.decalageCo2},
                                   std::pair{&decalageO2, &reglages.decalageO2}}) {
         *valeur = options.value(*option).toDouble(&nombre);
