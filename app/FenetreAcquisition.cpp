@@ -91,7 +91,7 @@ void Fenetre::rejouer(bool start)
         return;
     }
 
-    const QString filtres = tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
+    const QString filtres = OngletMoyennes::filtresCsv();
     const QString fichier =
         QFileDialog::getOpenFileName(this, tr("Ouvrir une capture"), QString(), filtres);
     if (fichier.isEmpty()) {

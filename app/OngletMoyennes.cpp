@@ -407,6 +407,11 @@ void OngletMoyennes::mettreAJourColonnes()
     }
 }
 
+QString OngletMoyennes::filtresCsv()
+{
+    return tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
+}
+
 QString OngletMoyennes::nomPropose(const QDateTime& moment)
 {
     return QStringLiteral("cycles_") + moment.toString(QStringLiteral("dd_MM_yyyy_hh_mm_ss")) +
@@ -415,7 +420,7 @@ QString OngletMoyennes::nomPropose(const QDateTime& moment)
 
 void OngletMoyennes::exporterCycles()
 {
-    const QString filtres = tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
+    const QString filtres = filtresCsv();
     const QString nomFichier = QFileDialog::getSaveFileName(
         this, tr("Exporter les cycles"), nomPropose(QDateTime::currentDateTime()), filtres);
     if (!nomFichier.isEmpty())

@@ -49,6 +49,8 @@ public:
     static void exporterTable(QWidget* fenetre, const QString& nomFichier,
                               const std::vector<Cycle>& cycles, const QString& fichierSource);
     static QString nomPropose(const QDateTime& moment);
+    // The file dialogs' filters for CSV files.
+    static QString filtresCsv();
     // A view of breaths as this tab shows them: whole rows, read only, quick
     // with a day's breaths.
     static void preparerTableau(QTableView* vue, ModeleCycles* modele);

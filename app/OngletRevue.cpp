@@ -201,7 +201,7 @@ QWidget* OngletRevue::creerBas()
 
 void OngletRevue::choisirFichier()
 {
-    const QString filtres = tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
+    const QString filtres = OngletMoyennes::filtresCsv();
     const QString nom = QFileDialog::getOpenFileName(this, tr("Ouvrir une capture"),
                                                      QFileInfo(cheminLu).path(), filtres);
     if (!nom.isEmpty())

@@ -39,6 +39,7 @@ FormeCycle forme(const DonneesRevue& d, const Cycle& c)
     const qint64 nombre = qMax<qint64>(1, qRound64(c.duree * d.fe) + 1);
     const qint64 groupe = (nombre + FormeCycle::pointsMax - 1) / FormeCycle::pointsMax;
     f.pas = groupe / d.fe;
+    f.decalage = (groupe - 1) / (2.0 * d.fe); // each group drawn at its centre
     QVector<float>* sorties[3] = {&f.co2, &f.o2, &f.flux};
     for (int canal = 0; canal < 3; ++canal) {
         const PyramideMinMax& p = d.canaux[canal];
@@ -179,7 +180,7 @@ void OngletRevue::exporterSelection()
     const QString propose =
         source.dir().filePath(QStringLiteral("%1_%2_%3.csv")
                                   .arg(source.completeBaseName(), heure(selDebut), heure(selFin)));
-    const QString filtres = tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
+    const QString filtres = OngletMoyennes::filtresCsv();
     const QString nom =
         QFileDialog::getSaveFileName(this, tr("Exporter la sélection"), propose, filtres);
     if (nom.isEmpty())
@@ -203,7 +204,7 @@ void OngletRevue::exporterCycles()
 {
     if (!revue)
         return;
-    const QString filtres = tr("Fichiers csv") + " (*.csv);;" + tr("Tous les fichiers") + " (*)";
+    const QString filtres = OngletMoyennes::filtresCsv();
     const QString nom = QFileDialog::getSaveFileName(
         this, tr("Exporter les cycles"), ExtraitCapture::nomTableCycles(revue->chemin), filtres);
     if (nom.isEmpty())
