@@ -73,9 +73,7 @@ const QVector<QPointF>& CoucheBalayages::reduits(const Balayage& balayage,
 {
     const QVector<double> cle = cleDe(xMap);
     if (balayage.cleReduits != cle) {
-        const QVector<QPointF>& points = balayage.points;
-        balayage.reduits = TraceColonnes::reduire([&points](int i) { return points[i]; }, 0,
-                                                  points.size() - 1, xMap);
+        balayage.reduits = TraceColonnes::reduire(balayage.points, xMap);
         balayage.cleReduits = cle;
     }
     return balayage.reduits;

@@ -50,15 +50,15 @@ void Courbe::setPause(bool pauseActive)
 void Courbe::drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                        const QRectF& canvasRect, int from, int to) const
 {
+    // The buffer's points in one copy under its lock; other samples set on the
+    // curve point by point.
     QVector<QPointF> points;
     if (tampon && data() == tampon) {
-        const QVector<QPointF> copie = tampon->copie(from, to);
-        points =
-            TraceColonnes::reduire([&copie](int i) { return copie[i]; }, 0, copie.size() - 1, xMap);
+        points = tampon->copie(from, to);
     } else {
-        const QwtSeriesData<QPointF>* serie = data();
-        points =
-            TraceColonnes::reduire([serie](int i) { return serie->sample(i); }, from, to, xMap);
+        for (int i = from; i <= to; ++i)
+            points.append(data()->sample(size_t(i)));
     }
-    TraceColonnes::dessiner(painter, points, xMap, yMap, canvasRect, painter->pen());
+    TraceColonnes::dessiner(painter, TraceColonnes::reduire(points, xMap), xMap, yMap, canvasRect,
+                            painter->pen());
 }

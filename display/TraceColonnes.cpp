@@ -207,13 +207,13 @@ void peindre(const Colonnes& spans, QImage& image, const QPoint& origine, const 
 
 } // namespace
 
-QVector<QPointF> TraceColonnes::reduire(const std::function<QPointF(int)>& point, int from, int to,
-                                        const QwtScaleMap& xMap)
+QVector<QPointF> TraceColonnes::reduire(const QVector<QPointF>& points, const QwtScaleMap& xMap)
 {
     QVector<QPointF> gardes;
-    int i = from;
+    const int to = points.size() - 1;
+    int i = 0;
     while (i <= to) {
-        const QPointF premier = point(i);
+        const QPointF premier = points[i];
         const double colonne = std::floor(xMap.transform(premier.x()));
         QPointF bas = premier, haut = premier, dernier = premier;
         int iBas = i, iHaut = i, iDernier = i;
@@ -221,7 +221,7 @@ QVector<QPointF> TraceColonnes::reduire(const std::function<QPointF(int)>& point
         // Non-finite points are kept alone: they cut the line where they are.
         if (fini(premier)) {
             for (; j <= to; ++j) {
-                const QPointF p = point(j);
+                const QPointF p = points[j];
                 if (!fini(p) || std::floor(xMap.transform(p.x())) != colonne)
                     break;
                 if (p.y() < bas.y()) {

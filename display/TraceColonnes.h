@@ -3,7 +3,6 @@
 #include <QPointF>
 #include <QPolygonF>
 #include <QVector>
-#include <functional>
 
 class QImage;
 class QPainter;
@@ -24,22 +23,24 @@ class QwtScaleMap;
 class TraceColonnes
 {
 public:
-    // Points from..to (included) of a series read through `point`, x mapped by
-    // xMap; the points kept are returned in the series' own coordinates.
-    static QVector<QPointF> reduire(const std::function<QPointF(int)>& point, int from, int to,
-                                    const QwtScaleMap& xMap);
+    // The points of a line, x mapped by xMap, reduced to what each pixel
+    // column needs; the points kept are returned in the line's own coordinates.
+    static QVector<QPointF> reduire(const QVector<QPointF>& points, const QwtScaleMap& xMap);
 
     static void dessiner(QPainter* painter, const QVector<QPointF>& points, const QwtScaleMap& xMap,
                          const QwtScaleMap& yMap, const QRectF& canvasRect, const QPen& stylo);
 
-    // The spans of a line given in pixels, drawn on a raster painter whose
-    // transform is at most a translation; clip bounds the pixels written.
-    static void dessinerColonnes(QPainter* painter, const QPolygonF& pixels, const QPen& stylo,
-                                 const QRectF& clip);
-    // The same spans laid straight over an ARGB32 premultiplied image whose
+    // The spans of a line given in pixels (as dessiner() draws them on a
+    // raster painter) laid straight over an ARGB32 premultiplied image whose
     // pixel (0, 0) is the point `origine`.
     static void dessinerDans(QImage& image, const QPoint& origine, const QPolygonF& pixels,
                              const QPen& stylo, const QRectF& clip);
     static QPolygonF pixels(const QVector<QPointF>& points, const QwtScaleMap& xMap,
                             const QwtScaleMap& yMap);
+
+private:
+    // The spans drawn on a raster painter whose transform is at most a
+    // translation; clip bounds the pixels written.
+    static void dessinerColonnes(QPainter* painter, const QPolygonF& pixels, const QPen& stylo,
+                                 const QRectF& clip);
 };
