@@ -336,7 +336,7 @@ void acquisition::arreterDirect()
         writeTimer->stop();
     if (repriseTimer)
         repriseTimer->stop();
-    repriseAttendue = fichierSuivantDu = false;
+    fichierSuivantDu = false;
     fermerFichierCapture();
     reinitialiserDetecteur();
     QMutexLocker verrouille(&verrou);
@@ -380,6 +380,11 @@ void acquisition::creerFichierCapture()
 {
     if (!capture->creer())
         avertir(1, tr("Impossible de créer le fichier de capture %1").arg(capture->chemin()));
+}
+
+bool acquisition::repriseAttendue() const
+{
+    return repriseTimer && repriseTimer->isActive();
 }
 
 QString acquisition::cheminCapture() const
@@ -536,7 +541,7 @@ void acquisition::setRepriseAutomatique(bool reprendre)
     repriseAutomatique.storeRelaxed(reprendre ? 1 : 0);
     if (!reprendre)
         dansMonThread([this] {
-            if (repriseAttendue)
+            if (repriseAttendue())
                 abandonnerReprise();
         });
 }
@@ -553,7 +558,6 @@ void acquisition::attendreReprise(const QString& nom)
     emit fichierEnregistre(QString());
     portPerdu = nom;
     depuisPerte.start();
-    repriseAttendue = true;
     fichierSuivantDu = false;
     qDebug() << "acquisition: port" << nom << "perdu, reprise attendue";
     if (!repriseTimer) {
@@ -568,7 +572,7 @@ void acquisition::attendreReprise(const QString& nom)
 
 void acquisition::tenterReprise()
 {
-    if (!repriseAttendue)
+    if (!repriseAttendue())
         return;
     if (depuisPerte.elapsed() >= attenteRepriseMax) {
         abandonnerReprise();
@@ -579,7 +583,6 @@ void acquisition::tenterReprise()
     if (!ouvrirPort(portPerdu, false))
         return;
     repriseTimer->stop();
-    repriseAttendue = false;
     fichierSuivantDu = true;
     qDebug() << "acquisition: reprise sur" << portPerdu << "après" << depuisPerte.elapsed() << "ms";
     // No breath and no period spans the gap; the breaths go on on the same clock.

@@ -119,6 +119,7 @@ private:
     void ecrireCapture(bool tout);
     void fermerFichierCapture();
     QString cheminCapture() const; // the open capture file's, else empty
+    bool repriseAttendue() const;  // the lost port is being tried again
     void attendreReprise(const QString& nom);
     void abandonnerReprise();
     void decoderEchantillons(const char* octets, qint64 nombre);
@@ -162,7 +163,6 @@ private:
     QTimer* repriseTimer = nullptr;
     QString portPerdu;
     QElapsedTimer depuisPerte;
-    bool repriseAttendue = false;
     bool fichierSuivantDu = false;
     QByteArray readBuffer; // bytes read and not decoded: a partial block between reads
     QAtomicInteger<qint64> compteEchantillons{0};
